@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# The whole test suite on a fresh Debian 12 machine: installs what is missing, builds with
+# AddressSanitizer and UndefinedBehaviorSanitizer, and runs every test against real SQLite and
+# PostgreSQL databases (the tests start their own PostgreSQL server), then the fuzz targets for
+# a bounded time and the demo without a display.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$root/build-ci
+
+"$root/scripts/setup.sh" "$build" -DTOVRIK_SANITIZE=ON
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export LSAN_OPTIONS=suppressions=$root/tests/support/lsan.supp
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+cd "$build"
+ctest --output-on-failure -j "$(nproc)"

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "database/odbc.h"
+#include "database/open_database.h"
+#include "settings/ini_settings.h"
+
+namespace tovrik {
+
+// The values that start-up fills, in the order the start-up steps fill them, and that
+// everything afterwards only reads (the window closes DbConnection when it unloads).
+struct StartState {
+    bool AllUsersMode = false;
+    SettingsContext Settings;  // SettingsFolder, SettingsFile, SettingsUser, LoginUserName
+
+    bool ServerFileMode = false;  // "NUVRALsv.ini" lies beside the program: hosting use
+    std::string ServerFileHost;
+    std::string ServerFilePort;
+    std::string ServerFileDbName;
+
+    DbLoginRecord DbLogin;
+    std::unique_ptr<db::Connection> DbConnection;
+};
+
+}  // namespace tovrik
