@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/date_time.h"
+#include "common/message_box.h"
+#include "correction/correction_view.h"
+#include "database/odbc.h"
+#include "platform/platform.h"
+
+namespace tovrik {
+
+// How a correction run ended.
+enum class RunOutcome {
+    Corrected,  // the three-line report is shown
+    NoData,     // nothing needed correction
+    Failed,     // the error box was shown; every operation is fully moved or untouched
+    Abandoned,  // the front end was closed while events were processed
+};
+
+struct RunResult {
+    RunOutcome Outcome = RunOutcome::NoData;
+    int Operations = 0;        // operations moved (committed)
+    std::int64_t Rows = 0;     // rows moved in all four tables
+    std::string ErrorText;     // the description shown in the error box, when Failed
+};
+
+// The Start button: selects the operations whose InputDate lies in the month range of the two
+// picker values and whose Date lies before 2008-01-01, and moves each of them, with all its
+// DriversTime, EventLog and OpData rows, by 1024 weeks, all-or-nothing per operation. Shows
+// status, progress and the final report on the view; errors in one box through `boxes`.
+RunResult RunCorrection(db::Connection& connection, CorrectionView& view, MessageBoxes& boxes,
+                        const Clock& clock, const DateTime& inputDate, const DateTime& inputEnd);
+
+// One operation that a run would move, as a dry run lists it.
+struct PlannedOperation {
+    std::int64_t Id = 0;
+    DateTime InputDate;
+    DateTime Date;       // now
+    DateTime MovedDate;  // after the move
+    std::int64_t DriversTimeRows = 0;
+    std::int64_t EventLogRows = 0;
+    std::int64_t OpDataRows = 0;
+};
+
+// Selects exactly what RunCorrection would select, changing nothing; calls `each` per operation
+// in ID order (nothing is held for all operations at once). Throws db::DbError on failure.
+void PlanCorrection(db::Connection& connection, const DateTime& inputDate,
+                    const DateTime& inputEnd,
+                    const std::function<void(const PlannedOperation&)>& each);
+
+}  // namespace tovrik

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tovrik {
+
+// The per-user registry settings store below "Software\VB and VBA Program Settings\" of
+// HKEY_CURRENT_USER, read only. Paths are registry key paths with "\" separators.
+class RegistrySource {
+public:
+    virtual ~RegistrySource() = default;
+    // Names of the subkeys of `keyPath`, or nothing when the key cannot be listed.
+    virtual std::optional<std::vector<std::string>> EnumKey(const std::string& keyPath) = 0;
+    // Names of the values of `keyPath`, or nothing when they cannot be listed.
+    virtual std::optional<std::vector<std::string>> EnumValues(const std::string& keyPath) = 0;
+    // The text of value `key` in "Software\VB and VBA Program Settings\<application>\<section>",
+    // or defaultValue when it is missing.
+    virtual std::string GetSetting(const std::string& application, const std::string& section,
+                                   const std::string& key, const std::string& defaultValue) = 0;
+};
+
+}  // namespace tovrik

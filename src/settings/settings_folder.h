@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+
+namespace tovrik {
+
+// The machine-wide application-data folder, or the program's own folder when it cannot be found.
+std::string GetCommonAppDataFolder();
+
+// Creates the folder (one level) when it does not exist; every failure is ignored.
+void EnsureFolder(const std::string& path);
+
+}  // namespace tovrik
