@@ -1,0 +1,45 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "common/message_box.h"
+#include "database/open_database.h"
+#include "platform/platform.h"
+#include "settings/registry_source.h"
+#include "startup/start_state.h"
+
+namespace tovrik {
+
+// What the start-up sequence needs from the machine; tests pass fakes.
+struct StartupServices {
+    const Environment& Env;
+    const Clock& Now;
+    InstanceGuard& Instance;
+    RegistrySource& Registry;
+    MessageBoxes& Boxes;
+    std::string ProgramFolder;  // where "NUVRALsv.ini" is looked for
+    // The machine-wide application-data folder (GetCommonAppDataFolder by default).
+    std::function<std::string()> CommonAppDataFolder;
+    // Lets the front end handle pending events once (after the permission box).
+    std::function<void()> ProcessEvents;
+    // Opens the shared connection (OpenDatabase by default).
+    std::function<int(std::unique_ptr<db::Connection>&, const DbLoginRecord&, bool, MessageBoxes&)>
+        Open;
+};
+
+// The ways start-up ends.
+enum class StartupOutcome {
+    Ready,             // the connection is open: the front end shows its window
+    PermissionDenied,  // the settings file could not be written; the message was shown
+    PreviousInstance,  // another copy runs; nothing was shown
+    ConnectionFailed,  // "データベースに接続できません" was shown
+    Error,             // an error escaped a step; the same box was shown
+};
+
+// The start-up steps up to and including opening the database, in their fixed order. Fills
+// `state`; every message is shown through services.Boxes.
+StartupOutcome Main(StartState& state, StartupServices& services);
+
+}  // namespace tovrik
