@@ -1,0 +1,98 @@
+#include "startup/startup_sequence.h"
+
+#include <cstdio>
+#include <exception>
+
+#include "settings/ini_settings.h"
+#include "settings/registry_migration.h"
+#include "settings/settings_folder.h"
+#include "startup/db_login.h"
+#include "startup/program_settings.h"
+
+namespace tovrik {
+
+namespace {
+
+constexpr const char* kProgramTitle = "Tovrik";
+constexpr const char* kConnectionMessage = "データベースに接続できません";
+constexpr const char* kConnectionCaption = "DB接続エラー";
+
+// Three sentences joined by lone carriage returns, as the suite's other programs show it.
+const std::string kPermissionMessage = std::string("運行解析の設定書込み権限がありません。") +
+                                       "\r\r" +
+                                       "Windowsログインユーザーの権限を確認してください。" +
+                                       "\r\r" + "運行解析を終了します。[OK] を押してください。" +
+                                       "\r";
+
+std::string FormatStamp(const DateTime& now) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d", now.Hour, now.Minute, now.Second);
+    return text;
+}
+
+// The folder below the shared public profile, or below the machine-wide application-data
+// folder when "public" is empty. The value is joined unchanged: a trailing separator stays.
+std::string ResolveSettingsFolder(StartupServices& services) {
+    constexpr char sep = kPathSeparator;
+    const std::string publicFolder = services.Env.Get("public").value_or("");
+    if (!publicFolder.empty()) {
+        return publicFolder + sep + "Documents" + sep + "TachographIni";
+    }
+    return services.CommonAppDataFolder() + sep + "TachographIni";
+}
+
+// Writes the current time under Login\TEST, reads it back and clears it again. True when the
+// value read back is exactly the value written.
+bool SettingsFileWritable(const SettingsContext& settings, const Clock& clock) {
+    const std::string stamp = FormatStamp(clock.Now());
+    SaveIniSetting(settings, "ZuzurodeZoz", "Login", "TEST", stamp);
+    const std::string readBack = GetIniSetting(settings, "ZuzurodeZoz", "Login", "TEST", "");
+    SaveIniSetting(settings, "ZuzurodeZoz", "Login", "TEST", "");
+    return readBack == stamp;
+}
+
+StartupOutcome RunSteps(StartState& state, StartupServices& services) {
+    state.AllUsersMode = true;
+    SettingsContext& settings = state.Settings;
+    settings.LoginUserName = services.Env.Get("USERNAME").value_or("");
+    settings.SettingsUser = "AllUser";
+
+    settings.SettingsFolder = ResolveSettingsFolder(services);
+    EnsureFolder(settings.SettingsFolder);
+    settings.SettingsFile = "TachoGraph.int";
+
+    MigrateRegistrySettings(settings, services.Registry);
+
+    if (!SettingsFileWritable(settings, services.Now)) {
+        services.Boxes.Show(kPermissionMessage, kProgramTitle, MessageIcon::None);
+        if (services.ProcessEvents) services.ProcessEvents();
+        return StartupOutcome::PermissionDenied;
+    }
+
+    // After the permission test on purpose: a second copy still proves the file writable.
+    if (services.Instance.AnotherInstanceRunning()) return StartupOutcome::PreviousInstance;
+
+    LoadProgramSettings(state, services.ProgramFolder);
+    LoadDbLoginSettings(state);
+
+    if (services.Open(state.DbConnection, state.DbLogin, state.ServerFileMode, services.Boxes) !=
+        0) {
+        services.Boxes.Show(kConnectionMessage, kConnectionCaption, MessageIcon::Exclamation);
+        return StartupOutcome::ConnectionFailed;
+    }
+    return StartupOutcome::Ready;
+}
+
+}  // namespace
+
+StartupOutcome Main(StartState& state, StartupServices& services) {
+    // The start-up error handler: whatever escapes a step is reported like a failed connection.
+    try {
+        return RunSteps(state, services);
+    } catch (...) {
+    }
+    services.Boxes.Show(kConnectionMessage, kConnectionCaption, MessageIcon::Exclamation);
+    return StartupOutcome::Error;
+}
+
+}  // namespace tovrik

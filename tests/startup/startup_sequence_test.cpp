@@ -1,0 +1,353 @@
+#include "startup/startup_sequence.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "settings/ini_settings.h"
+#include "support/test_support.h"
+
+namespace tovrik {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+
+const std::string kPermissionMessage =
+    "運行解析の設定書込み権限がありません。\r\r"
+    "Windowsログインユーザーの権限を確認してください。\r\r"
+    "運行解析を終了します。[OK] を押してください。\r";
+
+class FakeEnvironment final : public Environment {
+public:
+    std::map<std::string, std::string> Values;
+    std::optional<std::string> Get(const std::string& name) const override {
+        const auto found = Values.find(name);
+        if (found == Values.end()) return std::nullopt;
+        return found->second;
+    }
+};
+
+class FakeClock final : public Clock {
+public:
+    DateTime Value{2024, 5, 6, 9, 5, 3, 0};
+    DateTime Now() const override { return Value; }
+};
+
+class FakeInstanceGuard final : public InstanceGuard {
+public:
+    bool Running = false;
+    int Asked = 0;
+    bool AnotherInstanceRunning() override {
+        ++Asked;
+        return Running;
+    }
+};
+
+// Holds the values of "Software\VB and VBA Program Settings\<app>\<section>" of one user.
+class FakeRegistry final : public RegistrySource {
+public:
+    std::map<std::string, std::map<std::string, std::map<std::string, std::string>>> Apps;
+    int Calls = 0;
+
+    std::optional<std::vector<std::string>> EnumKey(const std::string& keyPath) override {
+        ++Calls;
+        const auto app = Apps.find(AppOf(keyPath));
+        if (app == Apps.end()) return std::nullopt;
+        std::vector<std::string> names;
+        for (const auto& section : app->second) names.push_back(section.first);
+        return names;
+    }
+    std::optional<std::vector<std::string>> EnumValues(const std::string& keyPath) override {
+        ++Calls;
+        const auto slash = keyPath.rfind('\\');
+        const auto app = Apps.find(AppOf(keyPath.substr(0, slash)));
+        if (app == Apps.end()) return std::nullopt;
+        const auto section = app->second.find(keyPath.substr(slash + 1));
+        if (section == app->second.end()) return std::nullopt;
+        std::vector<std::string> names;
+        for (const auto& value : section->second) names.push_back(value.first);
+        return names;
+    }
+    std::string GetSetting(const std::string& application, const std::string& section,
+                           const std::string& key, const std::string& defaultValue) override {
+        ++Calls;
+        try {
+            return Apps.at(application).at(section).at(key);
+        } catch (const std::out_of_range&) {
+            return defaultValue;
+        }
+    }
+
+private:
+    static std::string AppOf(const std::string& keyPath) {
+        return keyPath.substr(keyPath.rfind('\\') + 1);
+    }
+};
+
+struct ShownBox {
+    std::string Text;
+    std::string Caption;
+    MessageIcon Icon;
+};
+
+class RecordingBoxes final : public MessageBoxes {
+public:
+    std::vector<ShownBox> Shown;
+    void Show(const std::string& text, const std::string& caption, MessageIcon icon) override {
+        Shown.push_back({text, caption, icon});
+    }
+};
+
+// Everything Main talks to, with a real settings file in a temporary folder: "public" points
+// at `Root()/public`, whose Documents folder exists, so the settings folder can be created.
+class StartupTest : public testing::Test {
+protected:
+    StartupTest() {
+        fs::create_directories(PublicFolder() / "Documents");
+        fs::create_directories(CommonFolder());
+        environment_.Values["public"] = PublicFolder().string();
+        environment_.Values["USERNAME"] = "taro";
+    }
+
+    fs::path Root() const { return temp_.Path(); }
+    fs::path PublicFolder() const { return Root() / "public"; }
+    fs::path CommonFolder() const { return Root() / "common"; }
+    fs::path SettingsFolder() const { return PublicFolder() / "Documents" / "TachographIni"; }
+    fs::path SettingsFile() const { return SettingsFolder() / "TachoGraph.int"; }
+
+    // A settings file that already went through the migration and names a data source.
+    void WriteMigratedSettings(const std::string& copyMarker = "1") {
+        fs::create_directories(SettingsFolder());
+        WriteFile(SettingsFile(), "[AllUser\\\\]\r\nCopyFlg=" + copyMarker +
+                                      "\r\n[AllUser\\ZuzurodeZoz\\Login]\r\nDSN=Demo\r\n"
+                                      "DBN=SuiteDb\r\nUID=sa\r\nPWD=secret\r\n");
+    }
+
+    StartupOutcome RunMain() {
+        StartupServices services{environment_, clock_, guard_, registry_, boxes_,
+                                 (Root() / "program").string(), {}, {}, {}};
+        services.CommonAppDataFolder = [this] { return CommonFolder().string(); };
+        services.ProcessEvents = [this] { ++processEventsCalls_; };
+        services.Open = [this](std::unique_ptr<db::Connection>&, const DbLoginRecord& login,
+                               bool serverFileMode, MessageBoxes& boxes) {
+            openedWith_ = login;
+            openedServerFileMode_ = serverFileMode;
+            if (openStatus_ != 0 && driverMessage_) {
+                boxes.Show(*driverMessage_, "DB接続エラー", MessageIcon::Critical);
+            }
+            return openStatus_;
+        };
+        return Main(state_, services);
+    }
+
+    void ExpectOnlyConnectionBox() const {
+        ASSERT_EQ(boxes_.Shown.size(), 1u);
+        EXPECT_EQ(boxes_.Shown[0].Text, "データベースに接続できません");
+        EXPECT_EQ(boxes_.Shown[0].Caption, "DB接続エラー");
+        EXPECT_EQ(boxes_.Shown[0].Icon, MessageIcon::Exclamation);
+    }
+
+    std::string SettingsText() const { return ReadFile(SettingsFile()); }
+
+    TempDir temp_;
+    FakeEnvironment environment_;
+    FakeClock clock_;
+    FakeInstanceGuard guard_;
+    FakeRegistry registry_;
+    RecordingBoxes boxes_;
+    StartState state_;
+    int processEventsCalls_ = 0;
+    int openStatus_ = 0;
+    std::optional<std::string> driverMessage_;
+    std::optional<DbLoginRecord> openedWith_;
+    bool openedServerFileMode_ = true;
+};
+
+TEST_F(StartupTest, OpensTheDatabaseWithTheLoginFromTheSettingsFile) {
+    WriteMigratedSettings();
+
+    EXPECT_EQ(RunMain(), StartupOutcome::Ready);
+
+    EXPECT_TRUE(boxes_.Shown.empty());
+    ASSERT_TRUE(openedWith_.has_value());
+    EXPECT_EQ(openedWith_->Server, "Demo");
+    EXPECT_EQ(openedWith_->Database, "SuiteDb");
+    EXPECT_EQ(openedWith_->UserId, "sa");
+    EXPECT_EQ(openedWith_->Password, "secret");
+    EXPECT_FALSE(openedServerFileMode_);
+    EXPECT_TRUE(state_.AllUsersMode);
+    EXPECT_EQ(state_.Settings.LoginUserName, "taro");
+    EXPECT_EQ(state_.Settings.SettingsUser, "AllUser");
+    EXPECT_EQ(state_.Settings.SettingsFile, "TachoGraph.int");
+    EXPECT_EQ(guard_.Asked, 1);
+    EXPECT_EQ(registry_.Calls, 0) << "the copy marker says the registry was copied";
+    EXPECT_EQ(processEventsCalls_, 0);
+}
+
+TEST_F(StartupTest, PermissionTestLeavesTheTestKeyEmpty) {
+    WriteMigratedSettings();
+
+    RunMain();
+
+    EXPECT_NE(SettingsText().find("TEST="), std::string::npos);
+    EXPECT_EQ(SettingsText().find("09:05:03"), std::string::npos);
+    EXPECT_EQ(GetIniSetting(state_.Settings, "ZuzurodeZoz", "Login", "TEST", "none"), "none");
+}
+
+TEST_F(StartupTest, FirstStartCopiesTheRegistryLoginAndOpensWithIt) {
+    registry_.Apps["ZuzurodeZoz"]["Login"] = {{"DSN", "FromRegistry"}, {"UID", "ops"}};
+
+    EXPECT_EQ(RunMain(), StartupOutcome::Ready);
+
+    ASSERT_TRUE(openedWith_.has_value());
+    EXPECT_EQ(openedWith_->Server, "FromRegistry");
+    EXPECT_EQ(openedWith_->UserId, "ops");
+    EXPECT_TRUE(fs::is_directory(SettingsFolder()));
+    EXPECT_EQ(GetIniSetting(state_.Settings, "", "", "CopyFlg", ""), "1");
+    EXPECT_EQ(ReadProfileString(SettingsFile().string(), "Config", "TachographIni", ""), "True");
+}
+
+TEST_F(StartupTest, UnwritableSettingsFolderShowsThePermissionMessageAndStops) {
+    // "public" without a Documents folder: the settings folder cannot be created (one level
+    // only), so nothing can be written whatever the process may do.
+    environment_.Values["public"] = (Root() / "no-documents").string();
+
+    EXPECT_EQ(RunMain(), StartupOutcome::PermissionDenied);
+
+    ASSERT_EQ(boxes_.Shown.size(), 1u);
+    EXPECT_EQ(boxes_.Shown[0].Text, kPermissionMessage);
+    EXPECT_EQ(boxes_.Shown[0].Caption, "Tovrik");
+    EXPECT_EQ(boxes_.Shown[0].Icon, MessageIcon::None);
+    EXPECT_EQ(processEventsCalls_, 1);
+    EXPECT_EQ(guard_.Asked, 0);
+    EXPECT_FALSE(openedWith_.has_value());
+    EXPECT_FALSE(fs::exists(Root() / "no-documents"));
+}
+
+TEST_F(StartupTest, ReadOnlySettingsFileShowsThePermissionMessage) {
+    if (geteuid() == 0) GTEST_SKIP() << "root writes read-only files";
+    WriteMigratedSettings();
+    fs::permissions(SettingsFile(), fs::perms::owner_read);
+
+    EXPECT_EQ(RunMain(), StartupOutcome::PermissionDenied);
+
+    ASSERT_EQ(boxes_.Shown.size(), 1u);
+    EXPECT_EQ(boxes_.Shown[0].Text, kPermissionMessage);
+    EXPECT_FALSE(openedWith_.has_value());
+}
+
+TEST_F(StartupTest, SecondCopyEndsSilentlyAfterThePermissionTest) {
+    guard_.Running = true;
+
+    EXPECT_EQ(RunMain(), StartupOutcome::PreviousInstance);
+
+    EXPECT_TRUE(boxes_.Shown.empty());
+    EXPECT_FALSE(openedWith_.has_value());
+    EXPECT_EQ(processEventsCalls_, 0);
+    // Folder, migration and the write test have run before the guard was asked.
+    EXPECT_EQ(GetIniSetting(state_.Settings, "", "", "CopyFlg", ""), "1");
+    EXPECT_NE(SettingsText().find("TEST="), std::string::npos);
+}
+
+TEST_F(StartupTest, FailedConnectionShowsTheBoxAfterTheDriversOwn) {
+    WriteMigratedSettings();
+    openStatus_ = 1;
+    driverMessage_ = "データベースに接続できません\nno such data source";
+
+    EXPECT_EQ(RunMain(), StartupOutcome::ConnectionFailed);
+
+    ASSERT_EQ(boxes_.Shown.size(), 2u);
+    EXPECT_EQ(boxes_.Shown[0].Text, *driverMessage_);
+    EXPECT_EQ(boxes_.Shown[0].Icon, MessageIcon::Critical);
+    EXPECT_EQ(boxes_.Shown[1].Text, "データベースに接続できません");
+    EXPECT_EQ(boxes_.Shown[1].Caption, "DB接続エラー");
+    EXPECT_EQ(boxes_.Shown[1].Icon, MessageIcon::Exclamation);
+}
+
+TEST_F(StartupTest, FailedConnectionWithoutDriverDiagnosticsShowsOneBox) {
+    WriteMigratedSettings();
+    openStatus_ = 1;
+
+    EXPECT_EQ(RunMain(), StartupOutcome::ConnectionFailed);
+
+    ExpectOnlyConnectionBox();
+}
+
+TEST_F(StartupTest, CopyMarkerThatIsNoNumberIsReportedAsConnectionError) {
+    WriteMigratedSettings("abc");
+
+    EXPECT_EQ(RunMain(), StartupOutcome::Error);
+
+    ExpectOnlyConnectionBox();
+    EXPECT_EQ(guard_.Asked, 0);
+    EXPECT_FALSE(openedWith_.has_value());
+    EXPECT_NE(SettingsText().find("CopyFlg=abc"), std::string::npos);
+}
+
+TEST_F(StartupTest, MalformedServerFileIsReportedAsConnectionError) {
+    WriteMigratedSettings();
+    fs::create_directories(Root() / "program");
+    // "9e9" reads as a number far outside 16 bits.
+    WriteFile(Root() / "program" / "NUVRALsv.ini", "[Data]\r\nData01=9e9\r\n");
+
+    EXPECT_EQ(RunMain(), StartupOutcome::Error);
+
+    ExpectOnlyConnectionBox();
+    EXPECT_FALSE(openedWith_.has_value());
+    EXPECT_TRUE(state_.ServerFileMode);
+}
+
+TEST_F(StartupTest, MissingUserNameLeavesLoginUserNameEmpty) {
+    environment_.Values.erase("USERNAME");
+    WriteMigratedSettings();
+
+    EXPECT_EQ(RunMain(), StartupOutcome::Ready);
+
+    EXPECT_EQ(state_.Settings.LoginUserName, "");
+    EXPECT_EQ(state_.Settings.SettingsUser, "AllUser");
+}
+
+// Where the settings folder is built from: the value of "public" (null: not set) and the
+// folder expected below the test's root folder.
+struct FolderCase {
+    const char* Name;
+    std::optional<std::string> Public;  // relative to the root; "" stays empty
+    std::string Expected;               // relative to the root
+};
+
+class SettingsFolderTest : public StartupTest, public testing::WithParamInterface<FolderCase> {};
+
+TEST_P(SettingsFolderTest, ResolvesAndCreatesTheSettingsFolder) {
+    const FolderCase& c = GetParam();
+    const std::string root = Root().string() + "/";
+    if (c.Public) {
+        environment_.Values["public"] = c.Public->empty() ? "" : root + *c.Public;
+    } else {
+        environment_.Values.erase("public");
+    }
+
+    EXPECT_EQ(RunMain(), StartupOutcome::Ready);
+
+    EXPECT_EQ(state_.Settings.SettingsFolder, root + c.Expected);
+    EXPECT_TRUE(fs::exists(fs::path(root + c.Expected) / "TachoGraph.int"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Public, SettingsFolderTest,
+    testing::Values(FolderCase{"Set", "public", "public/Documents/TachographIni"},
+                    FolderCase{"Unset", std::nullopt, "common/TachographIni"},
+                    FolderCase{"Empty", "", "common/TachographIni"},
+                    FolderCase{"EndingInSeparator", "public/", "public//Documents/TachographIni"}),
+    [](const testing::TestParamInfo<FolderCase>& row) { return std::string(row.param.Name); });
+
+}  // namespace
+}  // namespace tovrik
