@@ -18,11 +18,10 @@ constexpr const char* kConnectionMessage = "データベースに接続できま
 constexpr const char* kConnectionCaption = "DB接続エラー";
 
 // Three sentences joined by lone carriage returns, as the suite's other programs show it.
-const std::string kPermissionMessage = std::string("運行解析の設定書込み権限がありません。") +
-                                       "\r\r" +
-                                       "Windowsログインユーザーの権限を確認してください。" +
-                                       "\r\r" + "運行解析を終了します。[OK] を押してください。" +
-                                       "\r";
+const std::string kPermissionMessage =
+    std::string("運行解析の設定書込み権限がありません。") + "\r\r" +
+    "Windowsログインユーザーの権限を確認してください。" + "\r\r" +
+    "運行解析を終了します。[OK] を押してください。" + "\r";
 
 std::string FormatStamp(const DateTime& now) {
     char text[16];

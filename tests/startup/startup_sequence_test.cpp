@@ -133,8 +133,9 @@ protected:
     }
 
     StartupOutcome RunMain() {
-        StartupServices services{environment_, clock_, guard_, registry_, boxes_,
-                                 (Root() / "program").string(), {}, {}, {}};
+        StartupServices services{environment_, clock_, guard_,
+                                 registry_,    boxes_, (Root() / "program").string(),
+                                 {},           {},     {}};
         services.CommonAppDataFolder = [this] { return CommonFolder().string(); };
         services.ProcessEvents = [this] { ++processEventsCalls_; };
         services.Open = [this](std::unique_ptr<db::Connection>&, const DbLoginRecord& login,
