@@ -1,10 +1,13 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace tovrik {
+
+class Environment;
 
 // The per-user registry settings store below "Software\VB and VBA Program Settings\" of
 // HKEY_CURRENT_USER, read only. Paths are registry key paths with "\" separators.
@@ -20,5 +23,9 @@ public:
     virtual std::string GetSetting(const std::string& application, const std::string& section,
                                    const std::string& key, const std::string& defaultValue) = 0;
 };
+
+// The registry of the current user on this machine: the Windows registry on Windows; elsewhere
+// the "user.reg" of the Wine prefix named by WINEPREFIX (default ~/.wine), read only.
+std::unique_ptr<RegistrySource> MakeSystemRegistrySource(const Environment& environment);
 
 }  // namespace tovrik
