@@ -36,7 +36,42 @@ private:
     std::vector<Diagnostic> records_;
 };
 
-class Statement;
+class Connection;
+
+// A prepared statement and, after Execute, its result rows. Columns are read by name.
+class Statement {
+public:
+    Statement(Statement&&) noexcept;
+    Statement& operator=(Statement&&) noexcept;
+    ~Statement();
+
+    // Parameters are numbered from 1 and stay bound until rebound.
+    void BindInt(int index, std::int64_t value);
+    void BindDateTime(int index, const DateTime& value);
+    void BindText(int index, const std::string& value);
+    void BindNull(int index);
+
+    // Runs the statement (closing any earlier result first); returns the rows changed, or -1.
+    std::int64_t Execute();
+    // Advances to the next row; false after the last one.
+    bool Fetch();
+    // Column values of the current row, by column name (matched without regard to ASCII case);
+    // nothing when the value is NULL. Throws DbError when the column does not exist or the value
+    // cannot be converted.
+    std::optional<std::int64_t> GetInt(const std::string& column);
+    std::optional<DateTime> GetDateTime(const std::string& column);
+    std::optional<std::string> GetText(const std::string& column);
+    // Number of result columns and their names, in order.
+    std::vector<std::string> ColumnNames() const;
+    // Ends the current result so the statement can run again.
+    void CloseCursor() noexcept;
+
+private:
+    friend class Connection;
+    explicit Statement(Connection& connection, const std::string& sql);
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
 
 // One database connection (the ADO Connection of the suite's design).
 class Connection {
@@ -80,46 +115,14 @@ public:
 
 private:
     friend class Statement;
+    void EndTransaction(bool commit);
     void* dbc_ = nullptr;  // SQLHDBC
+    // Statements still alive; Close frees their handles before disconnecting.
+    std::vector<Statement::Impl*> statements_;
     bool open_ = false;
     bool inTransaction_ = false;
     int commandTimeout_ = 180;
     int loginTimeout_ = 15;
-};
-
-// A prepared statement and, after Execute, its result rows. Columns are read by name.
-class Statement {
-public:
-    Statement(Statement&&) noexcept;
-    Statement& operator=(Statement&&) noexcept;
-    ~Statement();
-
-    // Parameters are numbered from 1 and stay bound until rebound.
-    void BindInt(int index, std::int64_t value);
-    void BindDateTime(int index, const DateTime& value);
-    void BindText(int index, const std::string& value);
-    void BindNull(int index);
-
-    // Runs the statement (closing any earlier result first); returns the rows changed, or -1.
-    std::int64_t Execute();
-    // Advances to the next row; false after the last one.
-    bool Fetch();
-    // Column values of the current row, by column name (matched without regard to ASCII case);
-    // nothing when the value is NULL. Throws DbError when the column does not exist or the value
-    // cannot be converted.
-    std::optional<std::int64_t> GetInt(const std::string& column);
-    std::optional<DateTime> GetDateTime(const std::string& column);
-    std::optional<std::string> GetText(const std::string& column);
-    // Number of result columns and their names, in order.
-    std::vector<std::string> ColumnNames() const;
-    // Ends the current result so the statement can run again.
-    void CloseCursor() noexcept;
-
-private:
-    friend class Connection;
-    explicit Statement(Connection& connection, const std::string& sql);
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
 };
 
 // Rolls back unless committed: the transaction ends with the scope, whichever way it is left.
