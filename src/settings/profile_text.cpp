@@ -1,0 +1,202 @@
+#include "settings/profile_text.h"
+
+#include <string_view>
+#include <vector>
+
+namespace tovrik::profile {
+
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view TrimLeft(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    return text;
+}
+
+std::string_view TrimRight(std::string_view text) {
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+std::string_view Trim(std::string_view text) { return TrimRight(TrimLeft(text)); }
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+    }
+    return true;
+}
+
+bool IsQuote(char c) { return c == '"' || c == '\''; }
+
+bool HasMatchingQuotes(std::string_view text) {
+    return text.size() >= 2 && IsQuote(text.front()) && text.back() == text.front();
+}
+
+std::string_view Unquote(std::string_view value) {
+    return HasMatchingQuotes(value) ? value.substr(1, value.size() - 2) : value;
+}
+
+enum class LineKind { Other, Section, Key };
+
+struct Line {
+    std::size_t Begin = 0;  // first byte of the line
+    std::size_t End = 0;    // one past the last byte before the line end
+    std::size_t Next = 0;   // first byte after the line end
+    LineKind Kind = LineKind::Other;
+    std::string_view Name;   // section or key name, trimmed
+    std::string_view Value;  // key lines: the value, trimmed, quotes still on
+};
+
+Line Classify(std::string_view content, std::size_t begin, std::size_t end, std::size_t next) {
+    Line line{begin, end, next, LineKind::Other, {}, {}};
+    const std::string_view text = content.substr(begin, end - begin);
+    const std::string_view trimmed = TrimLeft(text);
+    if (!trimmed.empty() && trimmed.front() == '[') {
+        // A header runs to the last ']' so that names containing ']' survive; a '[' line
+        // without one is neither a header nor a key.
+        const std::size_t close = trimmed.rfind(']');
+        if (close != std::string_view::npos) {
+            line.Kind = LineKind::Section;
+            line.Name = Trim(trimmed.substr(1, close - 1));
+        }
+        return line;
+    }
+    const std::size_t equals = text.find('=');
+    if (equals == std::string_view::npos) return line;
+    line.Kind = LineKind::Key;
+    line.Name = Trim(text.substr(0, equals));
+    line.Value = Trim(text.substr(equals + 1));
+    return line;
+}
+
+std::vector<Line> SplitLines(std::string_view content) {
+    std::vector<Line> lines;
+    std::size_t begin = content.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
+    while (begin < content.size()) {
+        const std::size_t end = content.find_first_of("\r\n", begin);
+        if (end == std::string_view::npos) {
+            lines.push_back(Classify(content, begin, content.size(), content.size()));
+            break;
+        }
+        const bool crlf = content[end] == '\r' && end + 1 < content.size() && content[end + 1] == '\n';
+        const std::size_t next = end + (crlf ? 2 : 1);
+        lines.push_back(Classify(content, begin, end, next));
+        begin = next;
+    }
+    return lines;
+}
+
+// Where a key is, or where it would go.
+struct Position {
+    std::optional<std::size_t> KeyLine;        // first line holding the key, in any copy of the section
+    std::optional<std::size_t> SectionHeader;  // first header of the section
+    std::optional<std::size_t> LastKeyLine;    // last key line below that first header
+};
+
+Position Find(const std::vector<Line>& lines, std::string_view section, std::string_view key) {
+    section = Trim(section);
+    key = Trim(key);
+    Position position;
+    bool inSection = false;
+    bool inFirstCopy = false;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const Line& line = lines[i];
+        if (line.Kind == LineKind::Section) {
+            inSection = EqualsIgnoringAsciiCase(line.Name, section);
+            inFirstCopy = inSection && !position.SectionHeader;
+            if (inFirstCopy) position.SectionHeader = i;
+        } else if (line.Kind == LineKind::Key && inSection) {
+            if (!position.KeyLine && EqualsIgnoringAsciiCase(line.Name, key)) position.KeyLine = i;
+            if (inFirstCopy) position.LastKeyLine = i;
+        }
+    }
+    return position;
+}
+
+// At most bufferSize - 1 bytes of text, never ending inside a UTF-8 character.
+ProfileText CopyIntoBuffer(std::string_view text, std::size_t bufferSize) {
+    if (bufferSize == 0) return {};
+    std::size_t count = std::min(text.size(), bufferSize - 1);
+    if (count < text.size()) {
+        // text[count] is the first byte left out; while it continues a character, that
+        // character started inside the copy and goes too. Invalid runs stop after three.
+        for (int step = 0; step < 3 && count > 0; ++step) {
+            if ((static_cast<unsigned char>(text[count]) & 0xC0) != 0x80) break;
+            --count;
+        }
+    }
+    std::string_view copied = text.substr(0, count);
+    const std::size_t nul = copied.find('\0');
+    if (nul != std::string_view::npos) copied = copied.substr(0, nul);
+    return {std::string(copied), count};
+}
+
+std::string LineEndOf(std::string_view content) {
+    const std::size_t end = content.find_first_of("\r\n");
+    if (end == std::string_view::npos) return "\r\n";
+    if (content[end] == '\n') return "\n";
+    return (end + 1 < content.size() && content[end + 1] == '\n') ? "\r\n" : "\r";
+}
+
+bool Storable(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
+std::string KeyLineText(std::string_view key, std::string_view value) {
+    const bool quote =
+        !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) || HasMatchingQuotes(value));
+    std::string text(key);
+    text += '=';
+    if (quote) text += '"';
+    text += value;
+    if (quote) text += '"';
+    return text;
+}
+
+}  // namespace
+
+ProfileText Lookup(const std::string& content, const std::string& section, const std::string& key,
+                   const std::string& defaultValue, std::size_t bufferSize) {
+    const std::vector<Line> lines = SplitLines(content);
+    const Position position = Find(lines, section, key);
+    if (position.KeyLine) return CopyIntoBuffer(Unquote(lines[*position.KeyLine].Value), bufferSize);
+    return CopyIntoBuffer(TrimRight(defaultValue), bufferSize);
+}
+
+std::optional<std::string> Update(const std::string& content, const std::string& section,
+                                  const std::string& key, const std::string& value) {
+    if (!Storable(section) || !Storable(key) || !Storable(value)) return std::nullopt;
+    if (key.find('=') != std::string::npos || TrimLeft(key).starts_with('[')) return std::nullopt;
+
+    const std::vector<Line> lines = SplitLines(content);
+    const Position position = Find(lines, section, key);
+    const std::string eol = LineEndOf(content);
+    std::string result = content;
+
+    if (position.KeyLine) {
+        const Line& line = lines[*position.KeyLine];
+        if (Unquote(line.Value) == value) return result;
+        // The key keeps its spelling from the file; the line keeps its line end.
+        result.replace(line.Begin, line.End - line.Begin, KeyLineText(line.Name, value));
+        return result;
+    }
+    if (position.SectionHeader) {
+        const Line& after = lines[position.LastKeyLine.value_or(*position.SectionHeader)];
+        std::string insert = after.Next == after.End ? eol : std::string();
+        insert += KeyLineText(Trim(key), value) + eol;
+        result.insert(after.Next, insert);
+        return result;
+    }
+    if (!lines.empty() && lines.back().Next == lines.back().End) result += eol;
+    result += "[" + std::string(Trim(section)) + "]" + eol + KeyLineText(Trim(key), value) + eol;
+    return result;
+}
+
+}  // namespace tovrik::profile

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+// The INI (profile) text format as the Windows profile functions read and write it, on a file's
+// content held in memory. The Linux profile-file layer is built on these; they touch no files.
+//
+// Reading: section and key names match without regard to ASCII case, blanks (space, tab) around
+// names and values are ignored, a value wrapped in matching single or double quotes loses them,
+// the first occurrence of a key wins (also across repeated sections of one name), lines without
+// '=' are ignored, CRLF, LF and CR all end a line, and a leading UTF-8 byte-order mark is skipped.
+namespace tovrik::profile {
+
+// What a profile read leaves in the caller's buffer: the text up to its NUL, and the number of
+// bytes copied (the profile function's result).
+struct ProfileText {
+    std::string Text;
+    std::size_t Copied = 0;
+};
+
+// Looks section/key up in content and copies the value, or defaultValue (its trailing blanks
+// removed) when the key is missing, into a buffer of bufferSize bytes: at most bufferSize - 1
+// bytes, cut back to the start of a UTF-8 character.
+ProfileText Lookup(const std::string& content, const std::string& section, const std::string& key,
+                   const std::string& defaultValue, std::size_t bufferSize);
+
+// The content after storing key=value in section: replaces the key's line in place, or adds the
+// key after the last key line of its section, or adds the section at the end. Every other line
+// keeps its bytes and line end. New lines take the content's first line end (CRLF when none).
+// A value with blanks at either end, or wrapped in matching quotes, is written inside double
+// quotes so that it reads back unchanged. Nothing when the address or value cannot be stored
+// (CR, LF or NUL anywhere, '=' in the key, a key starting with '[').
+std::optional<std::string> Update(const std::string& content, const std::string& section,
+                                  const std::string& key, const std::string& value);
+
+}  // namespace tovrik::profile
