@@ -1,0 +1,49 @@
+#include "settings/settings_folder.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include "platform/platform.h"
+#include "settings/ini_settings.h"
+
+namespace tovrik {
+
+namespace {
+
+bool IsFolder(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+}  // namespace
+
+std::string CommonAppDataFolderFrom(const std::string& machineFolder) {
+    // Never fails: anything unexpected gives the program's folder.
+    try {
+        return IsFolder(machineFolder) ? machineFolder : ProgramFolder();
+    } catch (...) {
+        return ProgramFolder();
+    }
+}
+
+std::string GetCommonAppDataFolder() {
+    // Never fails: a failed look-up or any error gives the program's folder.
+    try {
+        char buffer[MAX_PATH] = {};
+        // fCreate FALSE: only look the folder up, never create it.
+        if (!SHGetSpecialFolderPathA(nullptr, buffer, CSIDL_COMMON_APPDATA, FALSE)) {
+            return ProgramFolder();
+        }
+        return TrimAtNul(std::string(buffer, MAX_PATH));
+    } catch (...) {
+        return ProgramFolder();
+    }
+}
+
+void EnsureFolder(const std::string& path) {
+    // Every failure is ignored: a missing folder shows later, when the write test fails.
+    if (path.empty() || IsFolder(path)) return;
+    (void)CreateDirectoryA(path.c_str(), nullptr);
+}
+
+}  // namespace tovrik
