@@ -1,0 +1,116 @@
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "settings/registry_names.h"
+#include "settings/registry_source.h"
+
+namespace tovrik {
+
+namespace {
+
+constexpr char kSettingsRoot[] = "Software\\VB and VBA Program Settings\\";
+
+std::wstring Wide(const std::string& text) {
+    const std::u16string units = Utf8ToUtf16(text);
+    return std::wstring(units.begin(), units.end());
+}
+
+std::string Narrow(const wchar_t* text, std::size_t length) {
+    return Utf16ToUtf8(std::u16string(text, text + length));
+}
+
+// An open key of HKEY_CURRENT_USER, closed at the end of its scope.
+class OpenKey {
+public:
+    explicit OpenKey(const std::string& path) {
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, Wide(path).c_str(), 0, KEY_READ, &key_) !=
+            ERROR_SUCCESS) {
+            key_ = nullptr;
+        }
+    }
+    ~OpenKey() {
+        if (key_ != nullptr) RegCloseKey(key_);
+    }
+    OpenKey(const OpenKey&) = delete;
+    OpenKey& operator=(const OpenKey&) = delete;
+    HKEY Get() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
+
+// The per-user registry through the registry API, texts converted between UTF-16 and UTF-8.
+// Names are listed in the same case-insensitive order as the Wine reader lists them, since the
+// registry returns values in the order they were written; only text values are listed.
+class WindowsRegistrySource final : public RegistrySource {
+public:
+    std::optional<std::vector<std::string>> EnumKey(const std::string& keyPath) override {
+        const OpenKey key(keyPath);
+        if (key.Get() == nullptr) return std::nullopt;
+        std::vector<std::string> names;
+        for (DWORD index = 0;; ++index) {
+            wchar_t name[256];  // the longest key name the registry allows, with its NUL
+            DWORD length = 256;
+            const LONG result =
+                RegEnumKeyExW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+            if (result == ERROR_NO_MORE_ITEMS) break;
+            if (result != ERROR_SUCCESS) return std::nullopt;
+            names.push_back(Narrow(name, length));
+        }
+        SortRegistryNames(names);
+        return names;
+    }
+
+    std::optional<std::vector<std::string>> EnumValues(const std::string& keyPath) override {
+        const OpenKey key(keyPath);
+        if (key.Get() == nullptr) return std::nullopt;
+        std::vector<std::string> names;
+        for (DWORD index = 0;; ++index) {
+            wchar_t name[16384];  // the longest value name the registry allows, with its NUL
+            DWORD length = 16384;
+            DWORD type = 0;
+            const LONG result =
+                RegEnumValueW(key.Get(), index, name, &length, nullptr, &type, nullptr, nullptr);
+            if (result == ERROR_NO_MORE_ITEMS) break;
+            if (result != ERROR_SUCCESS) return std::nullopt;
+            if (length > 0 && IsText(type)) names.push_back(Narrow(name, length));
+        }
+        SortRegistryNames(names);
+        return names;
+    }
+
+    std::string GetSetting(const std::string& application, const std::string& section,
+                           const std::string& key, const std::string& defaultValue) override {
+        const OpenKey open(kSettingsRoot + application + "\\" + section);
+        if (open.Get() == nullptr) return defaultValue;
+        const std::wstring name = Wide(key);
+        DWORD type = 0;
+        DWORD size = 0;
+        if (RegQueryValueExW(open.Get(), name.c_str(), nullptr, &type, nullptr, &size) !=
+                ERROR_SUCCESS ||
+            !IsText(type)) {
+            return defaultValue;
+        }
+        std::vector<wchar_t> data(size / sizeof(wchar_t) + 1, L'\0');
+        if (RegQueryValueExW(open.Get(), name.c_str(), nullptr, &type,
+                             reinterpret_cast<BYTE*>(data.data()), &size) != ERROR_SUCCESS) {
+            return defaultValue;
+        }
+        // The text ends at its first NUL, as the older programs' settings reader cut it.
+        std::size_t length = 0;
+        while (length < data.size() && data[length] != L'\0') ++length;
+        return Narrow(data.data(), length);
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<RegistrySource> MakeSystemRegistrySource(const Environment&) {
+    return std::make_unique<WindowsRegistrySource>();
+}
+
+}  // namespace tovrik
