@@ -325,6 +325,8 @@ struct FolderCase {
     std::string Expected;               // relative to the root
 };
 
+void PrintTo(const FolderCase& row, std::ostream* out) { *out << row.Name; }
+
 class SettingsFolderTest : public StartupTest, public testing::WithParamInterface<FolderCase> {};
 
 TEST_P(SettingsFolderTest, ResolvesAndCreatesTheSettingsFolder) {
