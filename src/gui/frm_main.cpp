@@ -45,11 +45,13 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, const 
 
 }  // namespace
 
-QFont GothicFont(int pixelSize) {
+QFont GothicFont(int pixelSize, bool narrowDigits) {
+    QStringList families{QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
+                         QStringLiteral("IPAPGothic"), QStringLiteral("IPAexGothic"),
+                         QStringLiteral("IPAGothic"), QStringLiteral("Noto Sans CJK JP")};
+    if (narrowDigits) families.move(families.indexOf(QStringLiteral("IPAGothic")), 2);
     QFont font;
-    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
-                      QStringLiteral("IPAPGothic"), QStringLiteral("IPAexGothic"),
-                      QStringLiteral("IPAGothic"), QStringLiteral("Noto Sans CJK JP")});
+    font.setFamilies(families);
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(pixelSize);
     font.setWeight(QFont::Normal);
@@ -92,14 +94,14 @@ void frmMain::BuildControls() {
 
     dtpInputDate = new MonthEdit(this);
     dtpInputDate->setObjectName(QStringLiteral("dtpInputDate"));
-    dtpInputDate->setFont(GothicFont(kPickerFontPixels));
+    dtpInputDate->setFont(GothicFont(kPickerFontPixels, true));
     dtpInputDate->setGeometry(72, 0, 97, 25);
 
     Label4 = MakeLabel(this, "Label4", QStringLiteral("～"), QRect(176, 8, 17, 17));
 
     dtpInputEnd = new MonthEdit(this);
     dtpInputEnd->setObjectName(QStringLiteral("dtpInputEnd"));
-    dtpInputEnd->setFont(GothicFont(kPickerFontPixels));
+    dtpInputEnd->setFont(GothicFont(kPickerFontPixels, true));
     dtpInputEnd->setGeometry(200, 0, 97, 25);
     dtpInputEnd->SetValue(kInitialInputEnd);
 

@@ -87,7 +87,9 @@ private:
 };
 
 // The window's Japanese gothic font at a pixel size (at 96 dpi: 12 pt = 16 px, 14.25 pt = 19 px,
-// 9 pt = 12 px): the suite's Windows family first, then the IPA gothic fonts that Linux has.
-QFont GothicFont(int pixelSize);
+// 9 pt = 12 px): the suite's Windows family "ＭＳ Ｐゴシック" first, then the IPA gothic fonts
+// that Linux has. `narrowDigits` prefers IPAGothic, whose half-width digits are as wide as the
+// Windows font's; IPAPGothic's wider digits would not fit "yyyy/MM" into the pickers.
+QFont GothicFont(int pixelSize, bool narrowDigits = false);
 
 }  // namespace tovrik

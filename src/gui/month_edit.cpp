@@ -75,4 +75,8 @@ QAbstractSpinBox::StepEnabled MonthEdit::stepEnabled() const {
     return enabled;
 }
 
+bool MonthEdit::focusNextPrevChild(bool next) {
+    return QWidget::focusNextPrevChild(next);
+}
+
 }  // namespace tovrik

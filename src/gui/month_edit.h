@@ -24,6 +24,8 @@ public:
 
 protected:
     StepEnabled stepEnabled() const override;
+    // Tab leaves the picker (as on Windows); the arrow keys move between year and month.
+    bool focusNextPrevChild(bool next) override;
 
 private:
     QDateTime Stepped(int steps) const;
