@@ -77,7 +77,7 @@ echo "      8 are correct, 4 more carry early dates but were read in during 2019
 
 if [ "$headless" = 0 ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     echo "demo: opening the window; pick 2019/04 on both month pickers and press 開始."
-    exec "$build/src/app/tovrik"
+    exec "$build/bin/tovrik"
 fi
 echo "demo: no display; correcting 2019/04 with tovrik-cli:"
-exec "$build/src/cli/tovrik-cli" --from 2019/04 --to 2019/04
+exec "$build/bin/tovrik-cli" --from 2019/04 --to 2019/04
