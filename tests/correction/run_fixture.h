@@ -1,0 +1,123 @@
+#pragma once
+
+// What the correction-run tests share: a recording front end, a settable clock, and snapshots of
+// the four tables that tell, per operation, whether it was moved, untouched or half moved.
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "correction/correction_run.h"
+#include "correction/date_rules.h"
+#include "sampledata/sample_data.h"
+#include "support/test_support.h"
+
+namespace tovrik::test {
+
+// Records every call, and what the buttons were whenever events were processed.
+class RecordingView : public CorrectionView {
+public:
+    void SetStatusText(const std::string& text) override {
+        status_ = text;
+        Texts.push_back(text);
+        Calls.push_back("text:" + text);
+    }
+    std::string StatusText() const override { return status_; }
+    void SetProgressMaximum(int maximum) override {
+        Maximum = maximum;
+        Calls.push_back("max:" + std::to_string(maximum));
+    }
+    void SetProgressValue(int value) override {
+        Value = value;
+        Calls.push_back("value:" + std::to_string(value));
+    }
+    void SetStartEnabled(bool enabled) override {
+        StartEnabled = enabled;
+        Calls.push_back(enabled ? "start:on" : "start:off");
+    }
+    void SetEndEnabled(bool enabled) override {
+        EndEnabled = enabled;
+        Calls.push_back(enabled ? "end:on" : "end:off");
+    }
+    bool ProcessEvents() override {
+        ++EventRounds;
+        Calls.push_back("events");
+        if (StartEnabled || EndEnabled) ButtonsOnWhileProcessing = true;
+        return OnEvents ? OnEvents(EventRounds) : true;
+    }
+
+    std::vector<std::string> Texts;  // every status text, in order
+    std::vector<std::string> Calls;  // every call, in order
+    int Maximum = 100;
+    int Value = 0;
+    bool StartEnabled = true;
+    bool EndEnabled = true;
+    int EventRounds = 0;
+    bool ButtonsOnWhileProcessing = false;
+    // Called at every event round (1, 2, ...); what it returns is what ProcessEvents returns.
+    std::function<bool(int round)> OnEvents;
+
+private:
+    std::string status_;
+};
+
+// "Now" is the start time at the first call and the end time at every later one.
+class TwoTimesClock : public Clock {
+public:
+    TwoTimesClock(DateTime start, DateTime end) : start_(start), end_(end) {}
+    DateTime Now() const override { return calls_++ == 0 ? start_ : end_; }
+
+private:
+    DateTime start_, end_;
+    mutable int calls_ = 0;
+};
+
+// A date-time read back from text in the forms "yyyy-mm-dd[( |T)hh:mm[:ss[.f...]]]".
+std::optional<DateTime> ParseDateTimeText(const std::string& text);
+
+// Every date-time column of the four tables as stored: SQLite's own text, or the ISO text of the
+// driver's value. Keys are (operation ID, row key within the operation; 0 for General).
+struct TableSnapshot {
+    std::vector<std::string> Columns;
+    std::map<std::pair<std::int64_t, std::int64_t>, std::vector<std::optional<std::string>>> Rows;
+    bool operator==(const TableSnapshot&) const = default;
+};
+using Snapshot = std::map<std::string, TableSnapshot>;
+Snapshot TakeSnapshot(db::Connection& connection);
+
+enum class OperationState { Untouched, Moved, HalfMoved };
+const char* Name(OperationState state);
+
+// Whether every date-time of the operation (its General row and all its dependent rows) is
+// exactly as before, or exactly CorrectRolloverDate of what it was (NULL staying NULL; InputDate
+// never moves), or neither.
+OperationState StateOf(const Snapshot& before, const Snapshot& after, std::int64_t id);
+
+// The operation IDs present in a snapshot's General table.
+std::vector<std::int64_t> OperationIds(const Snapshot& snapshot);
+
+// 2019/04 on both pickers, as in the suite's typical request.
+inline const DateTime kApril2019{2019, 4, 10, 9, 5, 12, 0};
+inline const DateTime kPickerEnd{2019, 4, 1, 0, 0, 0, 0};
+
+// The suite schema and sample operations in 2019/04.
+sampledata::SampleData MakeSuite(db::Connection& connection, int affected, int unaffected,
+                                 int otherMonth, int drivers = 2, int events = 4, int opData = 2);
+
+// Runs one correction over 2019/04 with a recording view and boxes.
+struct RunRecord {
+    RunResult Result;
+    RecordingView View;
+    RecordingMessageBoxes Boxes;
+};
+void RunApril(db::Connection& connection, RunRecord& record);
+
+// A statement that fails (inside the statement that changes the row) when the EventLog row of
+// the operation with SeqNo 2 is updated.
+void RefuseEventLogUpdate(db::Connection& connection, Backend backend, std::int64_t generalId);
+void AllowEventLogUpdates(db::Connection& connection, Backend backend);
+
+}  // namespace tovrik::test
