@@ -56,8 +56,9 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 // One started copy of the program. A copy still running at the end of the test is killed.
 class AppProcess {
 public:
-    AppProcess(const std::map<std::string, std::string>& environment, const fs::path& workDir,
-               const fs::path& output, std::optional<uid_t> runAs) {
+    AppProcess(std::string program, std::vector<std::string> arguments,
+               const std::map<std::string, std::string>& environment, const fs::path& workDir,
+               const fs::path& output, std::optional<uid_t> runAs = std::nullopt) {
         std::vector<std::string> entries;
         for (char** entry = environ; *entry != nullptr; ++entry) {
             const std::string text(*entry);
@@ -67,8 +68,9 @@ public:
         std::vector<char*> envp;
         for (auto& entry : entries) envp.push_back(entry.data());
         envp.push_back(nullptr);
-        std::string program = TOVRIK_APP_PATH;
-        char* argv[] = {program.data(), nullptr};
+        std::vector<char*> argv{program.data()};
+        for (auto& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
 
         pid_ = fork();
         if (pid_ != 0) return;
@@ -79,7 +81,7 @@ public:
         if (runAs && (setgroups(0, nullptr) != 0 || setgid(*runAs) != 0 || setuid(*runAs) != 0)) {
             _exit(126);
         }
-        execve(program.c_str(), argv, envp.data());
+        execve(program.c_str(), argv.data(), envp.data());
         _exit(127);
     }
     ~AppProcess() {
@@ -169,14 +171,20 @@ protected:
         sampledata::FillSampleData(connection, spec);
     }
 
-    std::unique_ptr<AppProcess> Start(std::optional<uid_t> runAs = std::nullopt) {
-        const std::map<std::string, std::string> environment = {
+    std::unique_ptr<AppProcess> Start(std::optional<uid_t> runAs = std::nullopt,
+                                      const std::string& display = "") {
+        std::map<std::string, std::string> environment = {
             {"public", PublicFolder().string()},        {"USERNAME", "operator"},
             {"ODBCSYSINI", OdbcFolder().string()},      {"XDG_RUNTIME_DIR", RunFolder().string()},
             {"WINEPREFIX", (Root() / "wine").string()}, {"HOME", (Root() / "home").string()},
             {"QT_QPA_PLATFORM", "offscreen"},           {"LANG", "C.UTF-8"},
         };
-        return std::make_unique<AppProcess>(environment, WorkFolder(), Output(), runAs);
+        if (!display.empty()) {
+            environment["QT_QPA_PLATFORM"] = "xcb";
+            environment["DISPLAY"] = display;
+        }
+        return std::make_unique<AppProcess>(TOVRIK_APP_PATH, std::vector<std::string>{},
+                                            environment, WorkFolder(), Output(), runAs);
     }
 
     fs::path Output() const { return Root() / "output.txt"; }
@@ -230,6 +238,42 @@ TEST_F(AppEndToEndTest, OpensTheWindowOnTheDemoDatabase) {
         settingsFolder.push_back(entry.path().filename().string());
     }
     EXPECT_EQ(settingsFolder, std::vector<std::string>{"TachoGraph.int"});
+}
+
+// The window itself, seen by the X server: a private Xvfb and the server's own window list.
+TEST_F(AppEndToEndTest, ShowsTheMainWindowOnAnXServer) {
+    if (!fs::exists("/usr/bin/Xvfb") || !fs::exists("/usr/bin/xwininfo")) {
+        GTEST_SKIP() << "needs Xvfb and xwininfo";
+    }
+    const fs::path xvfbOutput = Root() / "xvfb.txt";
+    AppProcess xvfb("/usr/bin/Xvfb",
+                    {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"}, {},
+                    WorkFolder(), xvfbOutput);
+    std::string display;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const std::string text = ReadFile(xvfbOutput);
+            const auto end = text.find('\n');
+            if (end != std::string::npos) display = ":" + text.substr(0, end);
+            return !display.empty();
+        },
+        kStartTimeout));
+    auto app = Start(std::nullopt, display);
+    ExpectWindowOpen(*app);
+
+    std::string windows;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const std::string list = Root().string() + "/windows.txt";
+            const std::string command =
+                "xwininfo -root -tree -display " + display + " > " + list + " 2>&1";
+            if (std::system(command.c_str()) != 0) return false;
+            windows = ReadFile(list);
+            return windows.find("\"Nuvral日付修正\"") != std::string::npos;
+        },
+        kStartTimeout))
+        << windows << OutputText();
+    ExpectEndsOnTerm(*app, 0);
 }
 
 TEST_F(AppEndToEndTest, ReadOnlySettingsFolderGivesThePermissionMessageOnly) {
