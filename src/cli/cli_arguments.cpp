@@ -1,0 +1,121 @@
+#include "cli/cli_arguments.h"
+
+#include <cctype>
+
+namespace tovrik::cli {
+
+namespace {
+
+constexpr int kFirstYear = 1900;
+// The month after the later month must still be a valid date: 9998/12 is the last month.
+constexpr int kLastYear = 9998;
+
+bool AllDigits(std::string_view text) {
+    if (text.empty()) return false;
+    for (const char c : text) {
+        if (std::isdigit(static_cast<unsigned char>(c)) == 0) return false;
+    }
+    return true;
+}
+
+int ToNumber(std::string_view digits) {
+    int value = 0;
+    for (const char c : digits) value = value * 10 + (c - '0');
+    return value;
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+}  // namespace
+
+DateTime YearMonth::ToDateTime() const {
+    DateTime value;
+    value.Year = Year;
+    value.Month = Month;
+    value.Day = 1;
+    return value;
+}
+
+std::optional<YearMonth> ParseYearMonth(std::string_view text) {
+    const auto slash = text.find('/');
+    if (slash == std::string_view::npos) return std::nullopt;
+    const std::string_view year = text.substr(0, slash);
+    const std::string_view month = text.substr(slash + 1);
+    if (year.size() != 4 || !AllDigits(year)) return std::nullopt;
+    if (month.empty() || month.size() > 2 || !AllDigits(month)) return std::nullopt;
+    YearMonth value{ToNumber(year), ToNumber(month)};
+    if (value.Year < kFirstYear || value.Year > kLastYear) return std::nullopt;
+    if (value.Month < 1 || value.Month > 12) return std::nullopt;
+    return value;
+}
+
+ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
+    for (const auto& argument : arguments) {
+        if (argument == "--help" || argument == "-h") {
+            CliOptions help;
+            help.Help = true;
+            return {help, ""};
+        }
+    }
+
+    CliOptions options;
+    std::optional<YearMonth> from;
+    std::optional<YearMonth> to;
+    auto fail = [](const std::string& why) {
+        return ParsedArguments{std::nullopt, why + " " + UsageLine()};
+    };
+
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        std::string name = arguments[i];
+        std::optional<std::string> value;
+        if (const auto equals = name.find('='); name.rfind("--", 0) == 0 && equals != name.npos) {
+            value = name.substr(equals + 1);
+            name.resize(equals);
+        }
+        if (name == "--dry-run") {
+            if (value) return fail("--dry-run は値を取りません。");
+            if (options.DryRun) return fail("--dry-run が2回指定されています。");
+            options.DryRun = true;
+            continue;
+        }
+        if (name != "--from" && name != "--to") {
+            return fail("不明な引数 " + Quoted(arguments[i]) + " があります。");
+        }
+        std::optional<YearMonth>& target = name == "--from" ? from : to;
+        if (target) return fail(name + " が2回指定されています。");
+        if (!value) {
+            if (i + 1 >= arguments.size()) return fail(name + " の月がありません。");
+            value = arguments[++i];
+        }
+        target = ParseYearMonth(*value);
+        if (!target) {
+            return fail(name + " の値 " + Quoted(*value) +
+                        " は YYYY/MM の形の月 (1900/01〜9998/12) ではありません。");
+        }
+    }
+    if (!from) return fail("--from の月がありません。");
+    if (!to) return fail("--to の月がありません。");
+    options.From = *from;
+    options.To = *to;
+    return {options, ""};
+}
+
+std::string UsageLine() { return "使い方: tovrik-cli --from YYYY/MM --to YYYY/MM [--dry-run]"; }
+
+std::string HelpText() {
+    return UsageLine() + "\n" +
+           "\n"
+           "InputDate が2つの月の範囲 (順序は問いません。同じ月ならその月だけ) にあり、Date が\n"
+           "2008/01/01 より前の運行を選び、その運行と DriversTime・EventLog・OpData の行の日時を\n"
+           "1024週 (7168日) 後へ移します。設定・ログイン・接続はウィンドウ版 tovrik と同じです。\n"
+           "\n"
+           "  --from YYYY/MM   範囲の一方の月\n"
+           "  --to YYYY/MM     範囲のもう一方の月\n"
+           "  --dry-run        データベースを変更せず、修正される運行と行数を表示します\n"
+           "  --help           この説明を表示します\n"
+           "\n"
+           "終了コード: 0 完了 (修正対象なしを含む)、1 処理中のエラー、2 起動の失敗 (設定の書込み権限、\n"
+           "接続、別のコピーが実行中)、64 引数の誤り、130 中断 (Ctrl+C)\n";
+}
+
+}  // namespace tovrik::cli

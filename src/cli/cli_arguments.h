@@ -1,0 +1,48 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/date_time.h"
+
+namespace tovrik::cli {
+
+// One month as the two pickers hold it: only year and month count.
+struct YearMonth {
+    int Year = 0;
+    int Month = 0;
+
+    bool operator==(const YearMonth&) const = default;
+    // The first day of the month at 00:00:00, as a picker value.
+    DateTime ToDateTime() const;
+};
+
+// What the command line asks for.
+struct CliOptions {
+    bool Help = false;
+    bool DryRun = false;
+    YearMonth From;
+    YearMonth To;
+};
+
+// The options, or the one-line explanation of why the arguments are unusable.
+struct ParsedArguments {
+    std::optional<CliOptions> Options;
+    std::string Error;
+};
+
+// "YYYY/MM" or "YYYY/M" with a year from 1900 to 9998 and a month from 1 to 12; nothing else.
+std::optional<YearMonth> ParseYearMonth(std::string_view text);
+
+// Parses the arguments after the program name: "--from M --to M [--dry-run]" or "--help", each
+// value either as the next argument or after "=". "--help" wins over everything else.
+ParsedArguments ParseArguments(const std::vector<std::string>& arguments);
+
+// "使い方: tovrik-cli --from YYYY/MM --to YYYY/MM [--dry-run]"
+std::string UsageLine();
+// The text printed by --help.
+std::string HelpText();
+
+}  // namespace tovrik::cli
