@@ -178,6 +178,8 @@ ProfileText GetPrivateProfileText(const std::string& section, const std::string&
 
 bool WritePrivateProfileText(const std::string& section, const std::string& key,
                              const std::string& value, const std::string& file) {
+    // Checked before the lock, which creates a missing file.
+    if (!profile::Storable(section, key, value)) return false;
     const std::optional<LockedFile> locked = LockFile(file);
     if (!locked) return false;
     if (!S_ISREG(locked->Status.st_mode) || (locked->Status.st_mode & 0222) == 0) return false;

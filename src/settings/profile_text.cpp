@@ -145,7 +145,7 @@ std::string LineEndOf(std::string_view content) {
     return (end + 1 < content.size() && content[end + 1] == '\n') ? "\r\n" : "\r";
 }
 
-bool Storable(std::string_view text) {
+bool HasNoLineBreakOrNul(std::string_view text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
 }
 
@@ -170,10 +170,14 @@ ProfileText Lookup(const std::string& content, const std::string& section, const
     return CopyIntoBuffer(TrimRight(defaultValue), bufferSize);
 }
 
+bool Storable(const std::string& section, const std::string& key, const std::string& value) {
+    return HasNoLineBreakOrNul(section) && HasNoLineBreakOrNul(key) && HasNoLineBreakOrNul(value) &&
+           key.find('=') == std::string::npos && !TrimLeft(key).starts_with('[');
+}
+
 std::optional<std::string> Update(const std::string& content, const std::string& section,
                                   const std::string& key, const std::string& value) {
-    if (!Storable(section) || !Storable(key) || !Storable(value)) return std::nullopt;
-    if (key.find('=') != std::string::npos || TrimLeft(key).starts_with('[')) return std::nullopt;
+    if (!Storable(section, key, value)) return std::nullopt;
 
     const std::vector<Line> lines = SplitLines(content);
     const Position position = Find(lines, section, key);

@@ -26,12 +26,15 @@ struct ProfileText {
 ProfileText Lookup(const std::string& content, const std::string& section, const std::string& key,
                    const std::string& defaultValue, std::size_t bufferSize);
 
+// Whether key=value can be stored in section: no CR, LF or NUL anywhere, no '=' in the key and
+// no '[' at its start (the line would read back as something else).
+bool Storable(const std::string& section, const std::string& key, const std::string& value);
+
 // The content after storing key=value in section: replaces the key's line in place, or adds the
 // key after the last key line of its section, or adds the section at the end. Every other line
 // keeps its bytes and line end. New lines take the content's first line end (CRLF when none).
 // A value with blanks at either end, or wrapped in matching quotes, is written inside double
-// quotes so that it reads back unchanged. Nothing when the address or value cannot be stored
-// (CR, LF or NUL anywhere, '=' in the key, a key starting with '[').
+// quotes so that it reads back unchanged. Nothing when the text is not Storable.
 std::optional<std::string> Update(const std::string& content, const std::string& section,
                                   const std::string& key, const std::string& value);
 
