@@ -1,0 +1,227 @@
+#include "settings/profile_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "support/test_support.h"
+
+namespace tovrik {
+namespace {
+
+using test::ReadFile;
+using test::SourcePath;
+using test::TempDir;
+
+std::filesystem::path DataFile(const std::string& name) {
+    return SourcePath("tests/settings/data/" + name);
+}
+
+// ---- Reading: one fixture file covers the rules of the Windows profile functions.
+
+struct ReadCase {
+    const char* Name;
+    const char* Section;
+    const char* Key;
+    const char* Default;
+    std::size_t BufferSize;
+    const char* Text;
+    std::size_t Copied;
+};
+
+// Names the row in test output (the default prints raw bytes).
+void PrintTo(const ReadCase& row, std::ostream* out) { *out << row.Name; }
+
+class ProfileReadTest : public testing::TestWithParam<ReadCase> {};
+
+TEST_P(ProfileReadTest, ReadsAsTheWindowsProfileFunctionWould) {
+    const ReadCase& c = GetParam();
+    const ProfileText read = GetPrivateProfileText(c.Section, c.Key, c.Default, c.BufferSize,
+                                                   DataFile("input/read.ini").string());
+    EXPECT_EQ(read.Text, c.Text);
+    EXPECT_EQ(read.Copied, c.Copied);
+}
+
+const char* const kLogin = "AllUser\\ZuzurodeZoz\\Login";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, ProfileReadTest,
+    testing::Values(
+        ReadCase{"HeaderRightAfterByteOrderMark", "First", "A", "-", 64, "1", 1},
+        ReadCase{"PlainValue", kLogin, "DSN", "-", 64, "suite", 5},
+        ReadCase{"NamesIgnoreAsciiCase", "alluser\\ZUZURODEZOZ\\login", "dsn", "-", 64, "suite", 5},
+        ReadCase{"BlanksAroundNamesAndValues", kLogin, "spaced key", "-", 64, "spaced value", 12},
+        ReadCase{"BlanksAroundRequestedName", kLogin, " Spaced Key\t", "-", 64, "spaced value", 12},
+        ReadCase{"DoubleQuotesRemovedBlanksInsideKept", kLogin, "Quoted", "-", 64,
+                 "  kept blanks  ", 15},
+        ReadCase{"SingleQuotesRemoved", kLogin, "Single", "-", 64, "single", 6},
+        ReadCase{"UnmatchedQuotesKept", kLogin, "Mismatched", "-", 64, "\"abc'", 5},
+        ReadCase{"EmptyValueCopiesNothing", kLogin, "Empty", "dflt", 64, "", 0},
+        ReadCase{"FirstDuplicateWins", kLogin, "Dup", "-", 64, "first", 5},
+        ReadCase{"KeyInSecondCopyOfSection", kLogin, "Later", "-", 64, "in second copy", 14},
+        ReadCase{"LineWithoutEqualsIgnored", kLogin, "no equals sign here", "dflt", 64, "dflt", 4},
+        ReadCase{"CommentLineIgnored", "First", "; a comment without an equals sign", "d", 64,
+                 "d", 1},
+        ReadCase{"ValueKeepsLaterEquals", kLogin, "Equals", "-", 64, "a=b=c", 5},
+        ReadCase{"Utf8Value", kLogin, "Japanese", "-", 64, "日本語の値", 15},
+        ReadCase{"CutNeverSplitsCharacter", kLogin, "Japanese", "-", 6, "日", 3},
+        ReadCase{"CutAtCharacterEnd", kLogin, "Japanese", "-", 7, "日本", 6},
+        ReadCase{"CutToBufferSizeLessOne", kLogin, "DSN", "-", 3, "su", 2},
+        ReadCase{"BufferOfOneHoldsOnlyNul", kLogin, "DSN", "-", 1, "", 0},
+        ReadCase{"BufferOfZero", kLogin, "DSN", "-", 0, "", 0},
+        ReadCase{"PaddedSectionHeaderLfEnds", "Padded Section", "Lf", "-", 64, "lf value", 8},
+        ReadCase{"CrLineEnds", "CR Section", "Cr", "-", 64, "cr value", 8},
+        ReadCase{"LineAfterCr", "CR Section", "Next", "-", 64, "after cr", 8},
+        ReadCase{"LastLineWithoutLineEnd", kLogin, "Last", "-", 64, "no line end", 11},
+        ReadCase{"MissingKeyGivesDefault", kLogin, "Missing", "dflt", 64, "dflt", 4},
+        ReadCase{"DefaultLosesTrailingBlanks", kLogin, "Missing", " dflt \t ", 64, " dflt", 5},
+        ReadCase{"DefaultIsCutToo", kLogin, "Missing", "default", 4, "def", 3},
+        ReadCase{"MissingSectionGivesDefault", "Nowhere", "DSN", "dflt", 64, "dflt", 4},
+        ReadCase{"NotFoundMarkerDefault", "Nowhere", "DSN", "\xFF", 1024, "\xFF", 1}),
+    [](const testing::TestParamInfo<ReadCase>& row) { return row.param.Name; });
+
+TEST(ProfileRead, MissingFileGivesDefault) {
+    TempDir dir;
+    const ProfileText read =
+        GetPrivateProfileText("S", "k", "dflt", 64, (dir.Path() / "missing.ini").string());
+    EXPECT_EQ(read.Text, "dflt");
+    EXPECT_EQ(read.Copied, 4u);
+}
+
+TEST(ProfileRead, FolderInPlaceOfFileGivesDefault) {
+    TempDir dir;
+    EXPECT_EQ(GetPrivateProfileText("S", "k", "dflt", 64, dir.Str()).Text, "dflt");
+}
+
+// ---- Writing: input file, one write, the expected file byte for byte.
+
+struct WriteCase {
+    const char* Name;
+    const char* Input;  // nullptr: the file does not exist yet
+    const char* Section;
+    const char* Key;
+    const char* Value;
+    const char* Expected;
+};
+
+// Names the row in test output (the default prints raw bytes).
+void PrintTo(const WriteCase& row, std::ostream* out) { *out << row.Name; }
+
+class ProfileWriteTest : public testing::TestWithParam<WriteCase> {};
+
+TEST_P(ProfileWriteTest, ChangesOnlyWhatTheWriteNeeds) {
+    const WriteCase& c = GetParam();
+    TempDir dir;
+    const std::filesystem::path file = dir.Path() / "TachoGraph.int";
+    if (c.Input != nullptr) std::filesystem::copy_file(DataFile(c.Input), file);
+
+    ASSERT_TRUE(WritePrivateProfileText(c.Section, c.Key, c.Value, file.string()));
+
+    EXPECT_EQ(ReadFile(file), ReadFile(DataFile(c.Expected)));
+    EXPECT_EQ(GetPrivateProfileText(c.Section, c.Key, "-", 1024, file.string()).Text, c.Value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Golden, ProfileWriteTest,
+    testing::Values(
+        WriteCase{"NewFileGetsCrLf", nullptr, kLogin, "TEST", "2024/05/01 10:00:00",
+                  "expected/new_file.ini"},
+        WriteCase{"ReplaceInPlace", "input/suite.ini", kLogin, "UID", "operator",
+                  "expected/suite_replace.ini"},
+        WriteCase{"ReplaceKeepsSpellingOfFile", "input/suite.ini", "alluser\\zuzurodezoz\\login",
+                  "dsn", "other", "expected/suite_case.ini"},
+        WriteCase{"SameValueLeavesFileAlone", "input/suite.ini", kLogin, "DSN", "suite",
+                  "input/suite.ini"},
+        WriteCase{"AppendAfterLastKeyBeforeBlankLines", "input/suite.ini", kLogin, "PWD", "secret",
+                  "expected/suite_append.ini"},
+        WriteCase{"AppendBeforeTrailingComment", "input/suite.ini", "AllUser\\ZuzurodeZoz\\BkUp",
+                  "DIR", "D:\\バックアップ\\", "expected/suite_second_section.ini"},
+        WriteCase{"BlanksAroundValueAreQuoted", "input/suite.ini", kLogin, "Memo", " 日本語 ",
+                  "expected/suite_quoted.ini"},
+        WriteCase{"NewSectionAtEnd", "input/suite.ini", "AllUser\\\\", "CopyFlg", "1",
+                  "expected/suite_new_section.ini"},
+        WriteCase{"AppendToLastLineWithoutEnd", "input/no_final_eol.ini", "A", "y", "2",
+                  "expected/no_final_eol_append.ini"},
+        WriteCase{"NewSectionAfterLastLineWithoutEnd", "input/no_final_eol.ini", "B", "z", "3",
+                  "expected/no_final_eol_new_section.ini"},
+        WriteCase{"CrEndsAndByteOrderMarkKept", "input/cr_bom.ini", "S", "new", "n",
+                  "expected/cr_bom_append.ini"},
+        WriteCase{"ReplaceInCrFile", "input/cr_bom.ini", "s", "K", "w",
+                  "expected/cr_bom_replace.ini"},
+        WriteCase{"FirstDuplicateReplaced", "input/duplicates.ini", "S", "k", "x",
+                  "expected/duplicates_first.ini"},
+        WriteCase{"KeyReplacedInSecondCopyOfSection", "input/duplicates.ini", "S", "m", "2",
+                  "expected/duplicates_second_copy.ini"},
+        WriteCase{"NewKeyGoesToFirstCopy", "input/duplicates.ini", "S", "new", "3",
+                  "expected/duplicates_append.ini"},
+        WriteCase{"SectionWithoutKeys", "input/empty_section.ini", "S", "k", "v",
+                  "expected/empty_section.ini"}),
+    [](const testing::TestParamInfo<WriteCase>& row) { return row.param.Name; });
+
+// Every value that can be stored reads back unchanged.
+class ProfileRoundTripTest : public testing::TestWithParam<std::string> {};
+
+TEST_P(ProfileRoundTripTest, WrittenValueReadsBackUnchanged) {
+    TempDir dir;
+    const std::string file = (dir.Path() / "TachoGraph.int").string();
+    ASSERT_TRUE(WritePrivateProfileText("AllUser\\App\\Sec", "Key", "first", file));
+    ASSERT_TRUE(WritePrivateProfileText("AllUser\\App\\Sec", "Key", GetParam(), file));
+    const ProfileText read = GetPrivateProfileText("AllUser\\App\\Sec", "Key", "-", 1024, file);
+    EXPECT_EQ(read.Text, GetParam());
+    EXPECT_EQ(read.Copied, GetParam().size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, ProfileRoundTripTest,
+                         testing::Values("", " lead", "trail\t", "\"quoted\"", "'single'", "\"",
+                                         "\"\"", "\" x", "a=b", "[not a section]", "; not a comment",
+                                         "ÿ", "日本語 テキスト", "C:\\Folder\\", "\\\\server\\share"));
+
+struct RejectCase {
+    const char* Name;
+    std::string Section;
+    std::string Key;
+    std::string Value;
+};
+
+// Names the row in test output (the default prints raw bytes).
+void PrintTo(const RejectCase& row, std::ostream* out) { *out << row.Name; }
+
+class ProfileRejectTest : public testing::TestWithParam<RejectCase> {};
+
+// Such texts would read back as other keys or sections (a value with a line break could plant a
+// whole new line); the write refuses them and leaves the file alone.
+TEST_P(ProfileRejectTest, UnstorableTextIsRefused) {
+    const RejectCase& c = GetParam();
+    TempDir dir;
+    const std::filesystem::path file = dir.Path() / "TachoGraph.int";
+    std::filesystem::copy_file(DataFile("input/suite.ini"), file);
+    EXPECT_FALSE(WritePrivateProfileText(c.Section, c.Key, c.Value, file.string()));
+    EXPECT_EQ(ReadFile(file), ReadFile(DataFile("input/suite.ini")));
+    EXPECT_FALSE(WritePrivateProfileText(c.Section, c.Key, c.Value,
+                                         (dir.Path() / "new.ini").string()));
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "new.ini"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ProfileRejectTest,
+    testing::Values(RejectCase{"LineFeedInValue", "S", "k", "a\nPWD=x"},
+                    RejectCase{"CarriageReturnInValue", "S", "k", "a\rb"},
+                    RejectCase{"NulInValue", "S", "k", std::string("a\0b", 3)},
+                    RejectCase{"LineBreakInSection", "S]\r\n[T", "k", "v"},
+                    RejectCase{"LineBreakInKey", "S", "k\n", "v"},
+                    RejectCase{"EqualsInKey", "S", "a=b", "v"},
+                    RejectCase{"KeyLikeSectionHeader", "S", " [k]", "v"}),
+    [](const testing::TestParamInfo<RejectCase>& row) { return row.param.Name; });
+
+TEST(ProfileWrite, MissingFolderFailsAndCreatesNothing) {
+    TempDir dir;
+    const std::filesystem::path file = dir.Path() / "missing" / "TachoGraph.int";
+    EXPECT_FALSE(WritePrivateProfileText("S", "k", "v", file.string()));
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "missing"));
+}
+
+}  // namespace
+}  // namespace tovrik
