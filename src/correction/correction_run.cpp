@@ -75,15 +75,23 @@ DateTime FirstUnmovable() { return AddDays(DateTime{10000, 1, 1}, -kRolloverDays
 
 // SQLite keeps date-times as text. A value counts as a date-time only in the text forms
 // "yyyy-mm-dd", "yyyy-mm-dd hh:mm", "yyyy-mm-dd hh:mm:ss" and "yyyy-mm-dd hh:mm:ss.f..." (or
-// with "T" between date and time) naming a real calendar day and time; SQLite's own date
-// functions would also accept time zones and julian day numbers, and return NULL for the rest.
+// with "T" between date and time) naming a real calendar day and time of day. SQLite's own date
+// functions would also take time zones and julian day numbers, return NULL for the rest, and
+// round fractions to milliseconds (which can carry 23:59:59.9996 into the next day), so only the
+// date part is ever given to them.
 std::string SqliteReadable(const std::string& c) {
+    const std::string day = "substr(" + c + ",1,10)";
     const std::string tail = "substr(" + c + ",11)";
-    return "(typeof(" + c + ")='text' AND date(" + c + ",'+0 days')=substr(" + c + ",1,10) AND (" +
-           "length(" + c + ")=10 OR " + tail + " GLOB '[ T][0-9][0-9]:[0-9][0-9]' OR " + tail +
-           " GLOB '[ T][0-9][0-9]:[0-9][0-9]:[0-9][0-9]' OR (" + tail +
-           " GLOB '[ T][0-9][0-9]:[0-9][0-9]:[0-9][0-9].[0-9]*' AND substr(" + c +
-           ",21) NOT GLOB '*[^0-9]*')))";
+    return "(typeof(" + c + ")='text' AND date(" + day + ",'+0 days')=" + day + " AND (length(" +
+           c + ")=10 OR (substr(" + c + ",12,2)<'24' AND (" + tail +
+           " GLOB '[ T][0-9][0-9]:[0-5][0-9]' OR " + tail +
+           " GLOB '[ T][0-9][0-9]:[0-5][0-9]:[0-5][0-9]' OR (" + tail +
+           " GLOB '[ T][0-9][0-9]:[0-5][0-9]:[0-5][0-9].[0-9]*' AND substr(" + c +
+           ",21) NOT GLOB '*[^0-9]*')))))";
+}
+
+std::string SqliteMovedDay(const std::string& c) {
+    return "date(substr(" + c + ",1,10),'+" + std::to_string(kRolloverDays) + " days')";
 }
 
 // Fails the statement it is evaluated in (SQLite has no way to raise an error from a query;
@@ -101,9 +109,8 @@ std::string MovedValue(Dialect dialect, const std::string& c) {
             // The date part is moved and the time text kept as it is, so every fraction digit
             // survives (strftime's %f would round to milliseconds).
             return "CASE WHEN " + c + " IS NULL THEN NULL WHEN " + SqliteReadable(c) +
-                   " THEN coalesce(date(" + c + ",'+" + std::to_string(kRolloverDays) +
-                   " days')||substr(" + c + ",11)," + SqliteFail(c) + ") ELSE " + SqliteFail(c) +
-                   " END";
+                   " THEN coalesce(" + SqliteMovedDay(c) + "||substr(" + c + ",11)," +
+                   SqliteFail(c) + ") ELSE " + SqliteFail(c) + " END";
         case Dialect::PostgreSQL:
             return "CASE WHEN " + c + ">={ts '0001-01-01 00:00:00'} AND " + c + "<" +
                    Ts(FirstUnmovable()) + " THEN " + c + "+interval '" +
@@ -122,8 +129,8 @@ std::string MovedValue(Dialect dialect, const std::string& c) {
 std::string Unmovable(Dialect dialect, const std::string& c) {
     switch (dialect) {
         case Dialect::SQLite:
-            return "(" + c + " IS NOT NULL AND NOT (" + SqliteReadable(c) + " AND date(" + c +
-                   ",'+" + std::to_string(kRolloverDays) + " days') IS NOT NULL))";
+            return "(" + c + " IS NOT NULL AND NOT (" + SqliteReadable(c) + " AND " +
+                   SqliteMovedDay(c) + " IS NOT NULL))";
         case Dialect::PostgreSQL:
             return "(" + c + "<{ts '0001-01-01 00:00:00'} OR " + c + ">=" + Ts(FirstUnmovable()) +
                    " OR " + c + " IN ('infinity','-infinity'))";

@@ -1,6 +1,7 @@
 #include "correction/run_fixture.h"
 
 #include <charconv>
+#include <stdexcept>
 
 namespace tovrik::test {
 
@@ -112,7 +113,11 @@ OperationState StateOf(const Snapshot& before, const Snapshot& after, std::int64
                 }
                 const auto oldValue = ParseDateTimeText(*old);
                 const auto newValue = ParseDateTimeText(*current);
-                if (!oldValue || !newValue || CorrectRolloverDate(*oldValue) != *newValue) {
+                try {
+                    if (!oldValue || !newValue || CorrectRolloverDate(*oldValue) != *newValue) {
+                        allMoved = false;
+                    }
+                } catch (const std::out_of_range&) {
                     allMoved = false;
                 }
             }
