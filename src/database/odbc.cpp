@@ -1,5 +1,10 @@
 #include "database/odbc.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <locale.h>
+#endif
 #include <sql.h>
 #include <sqlext.h>
 
@@ -200,6 +205,33 @@ void Check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle, std::string_v
 }
 
 [[noreturn]] void Fail(std::string text) { throw DbError(std::move(text), {}); }
+
+// For a driver without wide entry points (the SQLite driver), unixODBC converts our UTF-16 text
+// into the character set of LC_CTYPE as it is when the connection handle is allocated. A UTF-8 locale for this
+// thread during the open makes that conversion UTF-8 whatever the process's locale is. (The
+// Windows driver manager converts with the system code page; nothing to do there.)
+#ifdef _WIN32
+struct Utf8ThreadLocale {};
+#else
+class Utf8ThreadLocale {
+public:
+    Utf8ThreadLocale() {
+        utf8_ = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+        if (utf8_ != static_cast<locale_t>(nullptr)) previous_ = uselocale(utf8_);
+    }
+    ~Utf8ThreadLocale() {
+        if (utf8_ == static_cast<locale_t>(nullptr)) return;
+        uselocale(previous_);
+        freelocale(utf8_);
+    }
+    Utf8ThreadLocale(const Utf8ThreadLocale&) = delete;
+    Utf8ThreadLocale& operator=(const Utf8ThreadLocale&) = delete;
+
+private:
+    locale_t utf8_ = static_cast<locale_t>(nullptr);
+    locale_t previous_ = static_cast<locale_t>(nullptr);
+};
+#endif
 
 // A statement handle that lives for one call.
 class StatementHandle {
@@ -659,6 +691,7 @@ Connection::~Connection() { Close(); }
 void Connection::Open(const std::string& connectionString) {
     Close();
     const SQLHENV env = Environment();
+    const Utf8ThreadLocale utf8;  // unixODBC picks the text conversion when the handle is made
     SQLHDBC dbc = SQL_NULL_HDBC;
     Check(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc), SQL_HANDLE_ENV, env, "SQLAllocHandle");
     dbc_ = dbc;

@@ -1,7 +1,12 @@
 #include "support/test_support.h"
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -41,6 +46,177 @@ void WriteFile(const std::filesystem::path& path, const std::string& content) {
 std::filesystem::path SourcePath(const std::string& relative) {
     const char* root = std::getenv("TOVRIK_SOURCE_DIR");
     return std::filesystem::path(root != nullptr ? root : ".") / relative;
+}
+
+}  // namespace tovrik::test
+
+// -------------------------------------------------------------------------------------------------
+// Databases
+
+namespace tovrik::test {
+
+namespace {
+
+std::string UniqueSuffix() {
+    static int counter = 0;
+    std::random_device random;
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%ld_%d_%04x", static_cast<long>(getpid()), ++counter,
+                  random() & 0xFFFFu);
+    return buffer;
+}
+
+std::string PgDriverString(const PgServer& server, const std::string& database) {
+    return "Driver={PostgreSQL Unicode};Servername=" + server.Host +
+           ";Port=" + std::to_string(server.Port) + ";Database=" + database +
+           ";UID=" + server.User + ";PWD=" + server.Password + ";";
+}
+
+}  // namespace
+
+std::string BackendName(Backend backend) {
+    return backend == Backend::Sqlite ? "SQLite" : "PostgreSQL";
+}
+
+const PgServer& PgServerInfo() {
+    static const PgServer server = [] {
+        const char* dir = std::getenv("TOVRIK_PG_DIR");
+        if (dir == nullptr || *dir == '\0') {
+            throw std::runtime_error("TOVRIK_PG_DIR is not set: run the tests through ctest");
+        }
+        const auto file = std::filesystem::path(dir) / "env";
+        std::ifstream in(file);
+        if (!in) {
+            throw std::runtime_error("The private PostgreSQL server is not running (" +
+                                     file.string() +
+                                     " is missing): run through ctest, whose \"postgres\" "
+                                     "fixture starts it (scripts/pg-test-server)");
+        }
+        std::map<std::string, std::string> values;
+        for (std::string line; std::getline(in, line);) {
+            const auto equals = line.find('=');
+            if (equals != std::string::npos) values[line.substr(0, equals)] = line.substr(equals + 1);
+        }
+        PgServer result;
+        result.Host = values["TOVRIK_PG_HOST"];
+        result.Port = std::atoi(values["TOVRIK_PG_PORT"].c_str());
+        result.User = values["TOVRIK_PG_USER"];
+        result.Password = values["TOVRIK_PG_PASSWORD"];
+        result.Database = values["TOVRIK_PG_DATABASE"];
+        result.Dsn = values["TOVRIK_PG_DSN"];
+        if (result.Host.empty() || result.Port == 0 || result.User.empty() || result.Dsn.empty()) {
+            throw std::runtime_error(file.string() + " is incomplete");
+        }
+        return result;
+    }();
+    return server;
+}
+
+void RegisterUserDsn(const std::string& name,
+                     const std::vector<std::pair<std::string, std::string>>& keys) {
+    const char* ini = std::getenv("ODBCINI");
+    if (ini == nullptr || *ini == '\0') {
+        throw std::runtime_error("ODBCINI is not set: the test main gives each process its own");
+    }
+    // Keep every other section; replace this one.
+    std::string kept;
+    std::istringstream old(ReadFile(ini));
+    bool skip = false;
+    for (std::string line; std::getline(old, line);) {
+        if (!line.empty() && line.front() == '[') skip = line == "[" + name + "]";
+        if (!skip) kept += line + "\n";
+    }
+    kept += "[" + name + "]\n";
+    for (const auto& [key, value] : keys) kept += key + "=" + value + "\n";
+    WriteFile(ini, kept);
+}
+
+std::unique_ptr<db::Connection> SuiteDb::Connect() const {
+    auto connection = std::make_unique<db::Connection>();
+    connection->Open(ConnectionString());
+    return connection;
+}
+
+SqliteSuiteDb::SqliteSuiteDb() : file_(dir_.Path() / "suite.db") {
+    // Creating the file here means the database exists even before anything connects.
+    WriteFile(file_, "");
+}
+
+std::string SqliteSuiteDb::ConnectionString() const {
+    return "Driver=SQLite3;Database=" + file_.string() + ";";
+}
+
+DbLoginRecord SqliteSuiteDb::DsnLogin() {
+    if (dsn_.empty()) {
+        dsn_ = "TovrikSqlite" + UniqueSuffix();
+        RegisterUserDsn(dsn_, {{"Driver", "SQLite3"}, {"Database", file_.string()}});
+    }
+    return DbLoginRecord{dsn_, "", "", ""};
+}
+
+PgSuiteDb::PgSuiteDb() : name_("tovrik_t_" + UniqueSuffix()) {
+    const PgServer& server = PgServerInfo();
+    db::Connection admin;
+    admin.Open(PgDriverString(server, server.Database));
+    admin.Execute("CREATE DATABASE " + name_ + " TEMPLATE template0 ENCODING 'UTF8'");
+}
+
+PgSuiteDb::~PgSuiteDb() {
+    try {
+        const PgServer& server = PgServerInfo();
+        db::Connection admin;
+        admin.Open(PgDriverString(server, server.Database));
+        admin.Execute("DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "warning: could not drop test database %s: %s\n", name_.c_str(),
+                     error.what());
+    }
+}
+
+std::string PgSuiteDb::ConnectionString() const {
+    return PgDriverString(PgServerInfo(), name_);
+}
+
+DbLoginRecord PgSuiteDb::DsnLogin() {
+    const PgServer& server = PgServerInfo();
+    return DbLoginRecord{server.Dsn, server.User, server.Password, name_};
+}
+
+std::unique_ptr<SuiteDb> MakeSuiteDb(Backend backend) {
+    if (backend == Backend::Sqlite) return std::make_unique<SqliteSuiteDb>();
+    return std::make_unique<PgSuiteDb>();
+}
+
+std::string Describe(const db::DbError& error) {
+    std::string text = error.what();
+    if (error.Records().empty()) return text + "\n  (no diagnostic records)";
+    for (const auto& record : error.Records()) {
+        text += "\n  [" + record.SqlState + "] native " + std::to_string(record.NativeCode) + ": " +
+                record.Message;
+    }
+    return text;
+}
+
+void BackendTest::SetUp() {
+    try {
+        db_ = MakeSuiteDb(GetParam());
+        connection_ = db_->Connect();
+    } catch (const db::DbError& error) {
+        FAIL() << "Cannot open a " << BackendName(GetParam()) << " test database:\n"
+               << Describe(error);
+    } catch (const std::exception& error) {
+        FAIL() << "Cannot open a " << BackendName(GetParam()) << " test database: "
+               << error.what();
+    }
+}
+
+void BackendTest::TearDown() {
+    connection_.reset();
+    db_.reset();
+}
+
+std::string BackendTestName(const testing::TestParamInfo<Backend>& info) {
+    return BackendName(info.param);
 }
 
 }  // namespace tovrik::test

@@ -1,7 +1,17 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
+#include <ostream>
+#include <memory>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "common/message_box.h"
+#include "database/odbc.h"
+#include "database/open_database.h"
 
 namespace tovrik::test {
 
@@ -26,5 +36,140 @@ void WriteFile(const std::filesystem::path& path, const std::string& content);
 
 // A file of the source tree, e.g. SourcePath("tests/settings/data/x.ini").
 std::filesystem::path SourcePath(const std::string& relative);
+
+// ---------------------------------------------------------------------------------------------
+// Message boxes
+
+struct ShownBox {
+    std::string Text;
+    std::string Caption;
+    MessageIcon Icon = MessageIcon::None;
+};
+
+// Records every box instead of showing it.
+class RecordingMessageBoxes : public MessageBoxes {
+public:
+    void Show(const std::string& text, const std::string& caption, MessageIcon icon) override {
+        Shown.push_back(ShownBox{text, caption, icon});
+    }
+    std::vector<ShownBox> Shown;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Databases
+//
+// Every test gets its own database: a SQLite file in a temporary folder, or a new database on
+// the private PostgreSQL server of the test run (scripts/pg-test-server, started by the CTest
+// fixture "postgres"; register test programs that need it with POSTGRES in tovrik_add_test).
+// Typical use:
+//
+//     class MyTest : public tovrik::test::BackendTest {};
+//     TEST_P(MyTest, Works) { Conn().Execute("..."); }
+//     TOVRIK_BACKEND_TEST_SUITE(MyTest);   // runs every case on SQLite and on PostgreSQL
+
+enum class Backend { Sqlite, Postgres };
+// "SQLite" or "PostgreSQL".
+std::string BackendName(Backend backend);
+inline void PrintTo(Backend backend, std::ostream* out) { *out << BackendName(backend); }
+
+// The private PostgreSQL server, read from $TOVRIK_PG_DIR/env. Throws std::runtime_error when
+// the server is not running, so that a test needing it fails instead of being skipped.
+struct PgServer {
+    std::string Host;
+    int Port = 0;
+    std::string User;
+    std::string Password;
+    std::string Database;  // the server's standing database, owned by User
+    std::string Dsn;       // system data source (in $ODBCSYSINI/odbc.ini) naming the server
+};
+const PgServer& PgServerInfo();
+
+// Registers a data source in this process's own user DSN file (ODBCINI, set by the test main
+// before anything connects), replacing one of the same name. keys: {"Driver","SQLite3"}, ...
+void RegisterUserDsn(const std::string& name,
+                     const std::vector<std::pair<std::string, std::string>>& keys);
+
+// A database that exists only for the current test; it is removed at the end of the scope.
+class SuiteDb {
+public:
+    virtual ~SuiteDb() = default;
+    virtual Backend Kind() const = 0;
+    // A connection string naming the driver directly.
+    virtual std::string ConnectionString() const = 0;
+    // A login whose data-source form ("PROVIDER=MSDASQL;DSN=...") opens this same database:
+    // Server holds the data source name.
+    virtual DbLoginRecord DsnLogin() = 0;
+    // A new connection to this database, open.
+    std::unique_ptr<db::Connection> Connect() const;
+};
+
+// An empty SQLite database file: "Driver=SQLite3;Database=<file>;".
+class SqliteSuiteDb : public SuiteDb {
+public:
+    SqliteSuiteDb();
+    Backend Kind() const override { return Backend::Sqlite; }
+    std::string ConnectionString() const override;
+    // Registers the user DSN "TovrikSqlite<n>" for the file on first use; no user or password.
+    DbLoginRecord DsnLogin() override;
+    const std::filesystem::path& File() const { return file_; }
+
+private:
+    TempDir dir_;
+    std::filesystem::path file_;
+    std::string dsn_;
+};
+
+// A new, empty UTF8 database on the private PostgreSQL server, dropped at the end.
+class PgSuiteDb : public SuiteDb {
+public:
+    PgSuiteDb();
+    ~PgSuiteDb() override;
+    Backend Kind() const override { return Backend::Postgres; }
+    std::string ConnectionString() const override;
+    // The server's system DSN with user, password and Database=<this database>.
+    DbLoginRecord DsnLogin() override;
+    const std::string& Name() const { return name_; }
+
+private:
+    std::string name_;
+};
+
+std::unique_ptr<SuiteDb> MakeSuiteDb(Backend backend);
+
+// Every failed database call of a test should show the driver's codes: SQLSTATE, native code
+// and text of each diagnostic record.
+std::string Describe(const db::DbError& error);
+
+// Runs a statement; a DbError becomes a fatal failure that shows Describe(error).
+#define TOVRIK_ASSERT_DB(statement)                                                       \
+    do {                                                                                  \
+        try {                                                                             \
+            statement;                                                                    \
+        } catch (const ::tovrik::db::DbError& dbError_) {                                 \
+            FAIL() << #statement << " failed:\n" << ::tovrik::test::Describe(dbError_);   \
+        }                                                                                 \
+    } while (false)
+
+// A test fixture parameterised by backend: a fresh database and an open connection to it.
+class BackendTest : public testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    SuiteDb& Db() { return *db_; }
+    db::Connection& Conn() { return *connection_; }
+    bool IsPostgres() const { return GetParam() == Backend::Postgres; }
+
+private:
+    std::unique_ptr<SuiteDb> db_;
+    std::unique_ptr<db::Connection> connection_;
+};
+
+std::string BackendTestName(const testing::TestParamInfo<Backend>& info);
+
+#define TOVRIK_BACKEND_TEST_SUITE(Suite)                                                      \
+    INSTANTIATE_TEST_SUITE_P(Backends, Suite,                                                 \
+                             testing::Values(::tovrik::test::Backend::Sqlite,                 \
+                                             ::tovrik::test::Backend::Postgres),              \
+                             ::tovrik::test::BackendTestName)
 
 }  // namespace tovrik::test

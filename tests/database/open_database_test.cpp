@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "database/open_database.h"
+#include "support/test_support.h"
+
+namespace tovrik {
+namespace {
+
+using test::RecordingMessageBoxes;
+
+constexpr const char* kPrefix = "データベースに接続できません\n";
+
+// A loopback port that nothing listens on: bound once, never listened on, released.
+int ClosedLoopbackPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ADD_FAILURE() << "cannot reserve a loopback port";
+    }
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+struct Outcome {
+    int status;
+    double seconds;
+};
+
+// Opens and times it; the time to fail is printed so that it shows in the test log.
+Outcome TimedOpen(std::unique_ptr<db::Connection>& connection, const DbLoginRecord& login,
+                  bool serverFileMode, MessageBoxes& boxes, const char* what) {
+    const auto started = std::chrono::steady_clock::now();
+    const int status = OpenDatabase(connection, login, serverFileMode, boxes);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+    std::printf("time to %s (%s): %.3f s\n", status == 0 ? "open" : "fail", what, took.count());
+    testing::Test::RecordProperty("seconds", std::to_string(took.count()));
+    return {status, took.count()};
+}
+
+// The failure path: status 1, one critical box with the driver's text, nothing left open.
+void ExpectFailureBox(const Outcome& outcome, const std::unique_ptr<db::Connection>& connection,
+                      const RecordingMessageBoxes& boxes, const std::string& driverText) {
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(connection, nullptr);
+    ASSERT_EQ(boxes.Shown.size(), 1u);
+    const auto& box = boxes.Shown.front();
+    std::printf("box: %s\n", box.Text.c_str());
+    EXPECT_EQ(box.Caption, "DB接続エラー");
+    EXPECT_EQ(box.Icon, MessageIcon::Critical);
+    EXPECT_EQ(box.Text.rfind(kPrefix, 0), 0u) << box.Text;
+    EXPECT_NE(box.Text.find(driverText), std::string::npos) << box.Text;
+    EXPECT_EQ(box.Text.find('\r'), std::string::npos);
+}
+
+std::string CurrentDatabase(db::Connection& connection) {
+    auto statement = connection.Prepare("SELECT current_database() AS Name");
+    statement.Execute();
+    EXPECT_TRUE(statement.Fetch());
+    return statement.GetText("Name").value_or("");
+}
+
+TEST(OpenDatabaseTest, DataSourceFormOpensTheRegisteredSqliteFile) {
+    test::SqliteSuiteDb db;
+    db.Connect()->Execute("CREATE TABLE Marker (ID INTEGER); INSERT INTO Marker VALUES (42)");
+    RecordingMessageBoxes boxes;
+    std::unique_ptr<db::Connection> connection;
+    const DbLoginRecord login = db.DsnLogin();
+    ASSERT_EQ(BuildConnectionString(login, false),
+              "PROVIDER=MSDASQL;DSN=" + login.Server + ";UID=;PWD=;");
+    ASSERT_EQ(TimedOpen(connection, login, false, boxes, "SQLite DSN").status, 0);
+    ASSERT_TRUE(connection && connection->IsOpen());
+    EXPECT_TRUE(boxes.Shown.empty());
+    EXPECT_EQ(connection->CommandTimeout(), 180);
+    auto marker = connection->Prepare("SELECT ID FROM Marker");
+    marker.Execute();
+    ASSERT_TRUE(marker.Fetch());
+    EXPECT_EQ(marker.GetInt("ID"), 42);
+}
+
+TEST(OpenDatabaseTest, DataSourceFormOpensThePostgresDatabaseNamed) {
+    test::PgSuiteDb db;
+    RecordingMessageBoxes boxes;
+    std::unique_ptr<db::Connection> connection;
+    ASSERT_EQ(TimedOpen(connection, db.DsnLogin(), false, boxes, "PostgreSQL DSN").status, 0);
+    EXPECT_EQ(CurrentDatabase(*connection), db.Name());
+    EXPECT_EQ(connection->DbmsName(), "PostgreSQL");
+}
+
+// A password holding ';', '=' and '}' reaches the driver whole and cannot add keywords.
+TEST(OpenDatabaseTest, SpecialCharactersInAPasswordCannotInjectKeywords) {
+    test::PgSuiteDb db;
+    const auto& server = test::PgServerInfo();
+    const std::string role = "tovrik_q_" + db.Name().substr(9);
+    const std::string password = "pw;Database=postgres}x";
+    auto admin = db.Connect();
+    admin->Execute("CREATE ROLE " + role + " LOGIN PASSWORD '" + password + "'");
+    RecordingMessageBoxes boxes;
+    std::unique_ptr<db::Connection> connection;
+    const int status =
+        OpenDatabase(connection, {server.Dsn, role, password, db.Name()}, false, boxes);
+    if (status == 0) {
+        EXPECT_EQ(CurrentDatabase(*connection), db.Name());
+        connection.reset();
+    }
+    admin->Execute("DROP ROLE " + role);
+    ASSERT_EQ(status, 0) << (boxes.Shown.empty() ? "" : boxes.Shown.front().Text);
+}
+
+TEST(OpenDatabaseTest, WrongPostgresPasswordShowsTheDriversText) {
+    test::PgSuiteDb db;
+    DbLoginRecord login = db.DsnLogin();
+    login.Password = "wrong";
+    RecordingMessageBoxes boxes;
+    std::unique_ptr<db::Connection> connection;
+    const auto outcome = TimedOpen(connection, login, false, boxes, "wrong password");
+    ExpectFailureBox(outcome, connection, boxes, "password authentication failed");
+    EXPECT_LT(outcome.seconds, 5.0);
+}
+
+TEST(OpenDatabaseTest, MissingDataSourceShowsTheDriverManagersText) {
+    RecordingMessageBoxes boxes;
+    std::unique_ptr<db::Connection> connection = std::make_unique<db::Connection>();
+    const auto outcome =
+        TimedOpen(connection, {"NoSuchTovrikDsn", "u", "p", ""}, false, boxes, "missing DSN");
+    ExpectFailureBox(outcome, connection, boxes, "Data source name not found");
+    EXPECT_LT(outcome.seconds, 5.0);
+}
+
+// The driver form through FreeTDS registered as "SQL Server", against a loopback port where
+// nothing listens. The TDS version is pinned in a private FreeTDS configuration.
+class SqlServerFormTest : public testing::Test {
+protected:
+    void SetUp() override {
+        test::WriteFile(dir_.Path() / "freetds.conf",
+                        "[global]\n\ttds version = 7.4\n\tconnect timeout = 5\n\ttimeout = 5\n");
+        setenv("FREETDSCONF", (dir_.Path() / "freetds.conf").c_str(), 1);
+    }
+    test::TempDir dir_;
+};
+
+TEST_F(SqlServerFormTest, ClosedPortFailsWithinSecondsWithTheDriversText) {
+    const std::string server = "127.0.0.1," + std::to_string(ClosedLoopbackPort());
+    RecordingMessageBoxes boxes;
+    std::unique_ptr<db::Connection> connection;
+    const auto outcome =
+        TimedOpen(connection, {server, "sa", "pw", "Nuvral"}, true, boxes, "closed port");
+    ExpectFailureBox(outcome, connection, boxes, "Unable to connect");
+    EXPECT_LT(outcome.seconds, 10.0);
+}
+
+// The server text as the login loader builds it; FreeTDS does not know the "tcp:" prefix.
+TEST_F(SqlServerFormTest, TcpPrefixedServerFailsAtOnceWithTheDriversText) {
+    const std::string server = "tcp:127.0.0.1," + std::to_string(ClosedLoopbackPort());
+    RecordingMessageBoxes boxes;
+    std::unique_ptr<db::Connection> connection;
+    const auto outcome = TimedOpen(connection, {server, "sa", "pw", ""}, true, boxes, "tcp: host");
+    ExpectFailureBox(outcome, connection, boxes, "Unable to connect");
+    EXPECT_LT(outcome.seconds, 10.0);
+}
+
+}  // namespace
+}  // namespace tovrik
