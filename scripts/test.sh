@@ -13,3 +13,4 @@ export LSAN_OPTIONS=suppressions=$root/tests/support/lsan.supp
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 cd "$build"
 ctest --output-on-failure -j "$(nproc)"
+"$root/scripts/fuzz.sh" "$root/build-fuzz"  # INI reader fuzzing, bounded (TOVRIK_FUZZ_SECONDS)

@@ -194,7 +194,9 @@ std::optional<std::string> Update(const std::string& content, const std::string&
     if (position.SectionHeader) {
         const Line& after = lines[position.LastKeyLine.value_or(*position.SectionHeader)];
         std::string insert = after.Next == after.End ? eol : std::string();
-        insert += KeyLineText(Trim(key), value) + eol;
+        // A lone CR right before an LF would fuse with it and swallow the next line's end.
+        const bool nextStartsWithLf = after.Next < content.size() && content[after.Next] == '\n';
+        insert += KeyLineText(Trim(key), value) + (eol == "\r" && nextStartsWithLf ? "\r\n" : eol);
         result.insert(after.Next, insert);
         return result;
     }
