@@ -71,10 +71,7 @@ TerminalView::TerminalView(std::ostream& out, bool interactive,
     operationsStarted_ = started_;
 }
 
-void TerminalView::SetStatusText(const std::string& text) {
-    status_ = text;
-    if (!text.empty() && !IsMultiLine(text)) label_ = text;
-}
+void TerminalView::SetStatusText(const std::string& text) { status_ = text; }
 
 void TerminalView::SetProgressMaximum(int maximum) {
     if (maximum_ == 0 && maximum > 0) operationsStarted_ = now_();
@@ -84,6 +81,9 @@ void TerminalView::SetProgressMaximum(int maximum) {
 void TerminalView::SetProgressValue(int value) { value_ = value; }
 
 bool TerminalView::ProcessEvents() {
+    // Only what stands when events are handled is drawn: the report texts that follow the
+    // last operation never are.
+    if (!status_.empty() && !IsMultiLine(status_)) label_ = status_;
     Draw(false);
     return !(Interrupted && Interrupted());
 }

@@ -56,7 +56,7 @@ private:
     bool interactive_;
     std::function<SteadyClock::time_point()> now_;
     std::string status_;
-    std::string label_;  // the latest one-line status: what the progress line shows
+    std::string label_;  // the one-line status of the latest ProcessEvents: the line's label
     int maximum_ = 0;
     int value_ = 0;
     SteadyClock::time_point started_;
