@@ -1,0 +1,389 @@
+// tovrik-cli against a real suite database: the dry run, the run, its report and exit status,
+// start-up failures and a run stopped part-way. Built once per backend (TOVRIK_CLI_POSTGRES
+// selects PostgreSQL), so the SQLite cases need no server.
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <map>
+#include <memory>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "cli/cli_process.h"
+#include "common/date_time.h"
+#include "correction/date_rules.h"
+#include "platform/platform.h"
+#include "sampledata/sample_data.h"
+#include "support/test_support.h"
+
+namespace tovrik::test {
+namespace {
+
+constexpr const char* kDsn = "TovrikCliSuite";
+constexpr const char* kSqlitePassword = "cli-Secret-4711";
+
+// Every row of the four tables, by table and key, with its date-time columns in ISO form.
+using Snapshot = std::map<std::string, std::string>;
+
+struct Planned {
+    std::int64_t Id = 0;
+    std::string Date;
+    std::string MovedDate;
+    std::map<std::string, int> Rows;  // DriversTime, EventLog, OpData
+};
+
+class CliDatabase : public testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override {
+        db_ = MakeSuiteDb(GetParam());
+        connection_ = db_->Connect();
+        sampledata::CreateSuiteSchema(*connection_);
+        if (GetParam() == Backend::Sqlite) {
+            auto* sqlite = static_cast<SqliteSuiteDb*>(db_.get());
+            sandbox_.AddDataSource(kDsn, {{"Driver", "SQLite3"},
+                                          {"Database", sqlite->File().string()}});
+            user_ = "cliuser";
+            password_ = kSqlitePassword;
+        } else {
+            auto* pg = static_cast<PgSuiteDb*>(db_.get());
+            const PgServer& server = PgServerInfo();
+            sandbox_.AddDataSource(kDsn, {{"Driver", "PostgreSQL Unicode"},
+                                          {"Servername", server.Host},
+                                          {"Port", std::to_string(server.Port)},
+                                          {"Database", pg->Name()}});
+            user_ = server.User;
+            password_ = server.Password;
+        }
+        sandbox_.WriteLoginSettings(kDsn, user_, password_);
+    }
+
+    // Runs tovrik-cli; no output may ever show the password.
+    CliResult Run(const std::vector<std::string>& arguments) {
+        CliResult result = sandbox_.Run(arguments);
+        for (const auto* text : {&result.Out, &result.Err}) {
+            EXPECT_EQ(text->find(password_), std::string::npos) << *text;
+            EXPECT_EQ(text->find("PWD="), std::string::npos) << *text;
+        }
+        return result;
+    }
+
+    sampledata::SampleData Fill(const sampledata::SampleSpec& spec) {
+        return sampledata::FillSampleData(*connection_, spec);
+    }
+
+    Snapshot Take() {
+        Snapshot snapshot;
+        Read(snapshot, "General", "ID", "", {"InputDate", "Date", "StartTime", "EndTime"});
+        Read(snapshot, "DriversTime", "GeneralID", "DriverID", {"StartTime", "EndTime", "Date"});
+        Read(snapshot, "EventLog", "GeneralID", "SeqNo", {"Date"});
+        Read(snapshot, "OpData", "GeneralID", "Page", {"RecDate", "RecStart", "RecEnd"});
+        return snapshot;
+    }
+
+    db::Connection& Conn() { return *connection_; }
+    CliSandbox& Sandbox() { return sandbox_; }
+
+private:
+    void Read(Snapshot& snapshot, const std::string& table, const std::string& id,
+              const std::string& second, const std::vector<std::string>& columns) {
+        std::string sql = "SELECT " + id + (second.empty() ? "" : "," + second);
+        for (const auto& column : columns) sql += "," + column;
+        db::Statement statement = connection_->Prepare(sql + " FROM " + table);
+        statement.Execute();
+        while (statement.Fetch()) {
+            std::string key = table + " " + std::to_string(*statement.GetInt(id));
+            if (!second.empty()) key += " " + std::to_string(*statement.GetInt(second));
+            std::string values;
+            for (const auto& column : columns) {
+                const auto value = statement.GetDateTime(column);
+                values += (value ? FormatIso(*value) : "NULL") + ";";
+            }
+            snapshot[key] = values;
+        }
+    }
+
+    std::unique_ptr<SuiteDb> db_;
+    std::unique_ptr<db::Connection> connection_;
+    CliSandbox sandbox_;
+    std::string user_;
+    std::string password_;
+};
+
+// The operations of a dry run's listing.
+std::vector<Planned> ParseDryRun(const std::string& out) {
+    static const std::regex line(
+        R"(ID (\d+)  InputDate [0-9/: ]+  Date ([0-9/: ]+) → ([0-9/: ]+)  DriversTime (\d+)  )"
+        R"(EventLog (\d+)  OpData (\d+))");
+    std::vector<Planned> planned;
+    std::istringstream in(out);
+    for (std::string text; std::getline(in, text);) {
+        std::smatch match;
+        if (!std::regex_match(text, match, line)) continue;
+        Planned operation;
+        operation.Id = std::stoll(match[1]);
+        operation.Date = match[2];
+        operation.MovedDate = match[3];
+        operation.Rows["DriversTime"] = std::stoi(match[4]);
+        operation.Rows["EventLog"] = std::stoi(match[5]);
+        operation.Rows["OpData"] = std::stoi(match[6]);
+        planned.push_back(operation);
+    }
+    return planned;
+}
+
+// Per operation and table, how many rows differ between two snapshots.
+std::map<std::int64_t, std::map<std::string, int>> Changes(const Snapshot& before,
+                                                            const Snapshot& after) {
+    std::map<std::int64_t, std::map<std::string, int>> changes;
+    for (const auto& [key, values] : before) {
+        if (after.at(key) == values) continue;
+        std::istringstream parts(key);
+        std::string table;
+        std::int64_t id = 0;
+        parts >> table >> id;
+        ++changes[id][table];
+    }
+    return changes;
+}
+
+std::vector<std::int64_t> Ids(const std::vector<Planned>& planned) {
+    std::vector<std::int64_t> ids;
+    for (const auto& operation : planned) ids.push_back(operation.Id);
+    return ids;
+}
+
+const std::regex kReport(
+    R"((\d+)件の修正が終了しました\n開始：\d{4}/\d\d/\d\d \d{1,2}:\d\d:\d\d\n)"
+    R"(終了：\d{4}/\d\d/\d\d \d{1,2}:\d\d:\d\d\n)");
+
+TEST_P(CliDatabase, DryRunListsExactlyWhatTheRunThenMoves) {
+    sampledata::SampleSpec spec;
+    spec.Affected = 5;
+    spec.Unaffected = 3;
+    spec.AffectedOtherMonth = 2;
+    const auto data = Fill(spec);
+    // Different row counts per operation, one operation without any dependent rows.
+    const auto first = std::to_string(data.AffectedIds[0]);
+    const auto second = std::to_string(data.AffectedIds[1]);
+    Conn().Execute("DELETE FROM EventLog WHERE GeneralID=" + first + " AND SeqNo>3");
+    Conn().Execute("DELETE FROM DriversTime WHERE GeneralID=" + second);
+    Conn().Execute("DELETE FROM EventLog WHERE GeneralID=" + second);
+    Conn().Execute("DELETE FROM OpData WHERE GeneralID=" + second);
+    const Snapshot before = Take();
+
+    const CliResult dry = Run({"--from", "2019/04", "--to", "2019/04", "--dry-run"});
+    ASSERT_EQ(dry.Status, 0) << dry.Err;
+    const auto planned = ParseDryRun(dry.Out);
+    EXPECT_EQ(Ids(planned), data.AffectedIds) << dry.Out;
+    std::int64_t rows = 0;
+    for (const auto& operation : planned) {
+        rows += 1 + operation.Rows.at("DriversTime") + operation.Rows.at("EventLog") +
+                operation.Rows.at("OpData");
+    }
+    EXPECT_NE(dry.Out.find("修正対象: 5件, " + std::to_string(rows) + "行"), std::string::npos)
+        << dry.Out;
+    EXPECT_EQ(Take(), before) << "the dry run changed the database";
+
+    const CliResult run = Run({"--from", "2019/04", "--to", "2019/04"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    std::smatch report;
+    ASSERT_TRUE(std::regex_match(run.Out, report, kReport)) << run.Out;
+    EXPECT_EQ(report[1], "5");
+    EXPECT_NE(run.Err.find("件数確認中"), std::string::npos) << run.Err;
+
+    const Snapshot after = Take();
+    const auto changes = Changes(before, after);
+    ASSERT_EQ(changes.size(), planned.size());
+    for (const auto& operation : planned) {
+        SCOPED_TRACE("ID " + std::to_string(operation.Id));
+        ASSERT_EQ(changes.count(operation.Id), 1u);
+        const auto& changed = changes.at(operation.Id);
+        EXPECT_EQ(changed.count("General") ? changed.at("General") : 0, 1);
+        for (const char* table : {"DriversTime", "EventLog", "OpData"}) {
+            EXPECT_EQ(changed.count(table) ? changed.at(table) : 0, operation.Rows.at(table))
+                << table;
+        }
+        // The listed "after" is the Date the run wrote.
+        const std::string general = after.at("General " + std::to_string(operation.Id));
+        const std::string date = general.substr(general.find(';') + 1, 10);
+        std::string listed = operation.MovedDate.substr(0, 10);
+        std::replace(listed.begin(), listed.end(), '/', '-');
+        EXPECT_EQ(date, listed);
+    }
+}
+
+TEST_P(CliDatabase, MonthsComeInEitherOrderAndEqualMonthsMeanThatMonth) {
+    sampledata::SampleSpec spec;
+    spec.Affected = 3;
+    spec.Unaffected = 2;
+    spec.AffectedOtherMonth = 2;  // read in during 2019/05
+    const auto data = Fill(spec);
+
+    const CliResult april = Run({"--from", "2019/04", "--to", "2019/04", "--dry-run"});
+    ASSERT_EQ(april.Status, 0) << april.Err;
+    EXPECT_EQ(Ids(ParseDryRun(april.Out)), data.AffectedIds);
+
+    const CliResult mayFirst = Run({"--from", "2019/05", "--to", "2019/04", "--dry-run"});
+    const CliResult aprilFirst = Run({"--to", "2019/05", "--from", "2019/04", "--dry-run"});
+    ASSERT_EQ(mayFirst.Status, 0) << mayFirst.Err;
+    EXPECT_EQ(mayFirst.Out, aprilFirst.Out);
+    EXPECT_EQ(ParseDryRun(mayFirst.Out).size(),
+              data.AffectedIds.size() + data.OtherMonthIds.size());
+
+    const CliResult run = Run({"--from", "2019/05", "--to", "2019/04"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    std::smatch report;
+    ASSERT_TRUE(std::regex_match(run.Out, report, kReport)) << run.Out;
+    EXPECT_EQ(report[1], "5");
+}
+
+TEST_P(CliDatabase, NothingToCorrectIsACompletedRun) {
+    sampledata::SampleSpec spec;
+    spec.Affected = 2;
+    Fill(spec);
+    const Snapshot before = Take();
+    for (const auto& arguments : std::vector<std::vector<std::string>>{
+             {"--from", "2018/01", "--to", "2018/12"},
+             {"--from", "2018/01", "--to", "2018/12", "--dry-run"}}) {
+        const CliResult result = Run(arguments);
+        EXPECT_EQ(result.Status, 0) << result.Err;
+        EXPECT_EQ(result.Out.rfind("修正が必要なデータはありません\n", 0), 0u) << result.Out;
+    }
+    EXPECT_EQ(Take(), before);
+
+    // A second run over the same month finds nothing left to move.
+    ASSERT_EQ(Run({"--from", "2019/04", "--to", "2019/04"}).Status, 0);
+    const CliResult again = Run({"--from", "2019/04", "--to", "2019/04"});
+    EXPECT_EQ(again.Status, 0) << again.Err;
+    EXPECT_EQ(again.Out, "修正が必要なデータはありません\n");
+}
+
+TEST_P(CliDatabase, AFailedConnectionIsAStartUpFailureWithTheDriversText) {
+    const bool postgres = GetParam() == Backend::Postgres;
+    if (postgres) {
+        // The right user with a wrong password that must not be shown either.
+        Sandbox().WriteLoginSettings(kDsn, PgServerInfo().User, "wrong-Secret-0815");
+    } else {
+        Sandbox().AddDataSource("TovrikCliMissingFolder",
+                                {{"Driver", "SQLite3"},
+                                 {"Database", Sandbox().Dir().Str() + "/no/such/folder/x.db"}});
+        Sandbox().WriteLoginSettings("TovrikCliMissingFolder", "cliuser", kSqlitePassword);
+    }
+    const CliResult result = Run({"--from", "2019/04", "--to", "2019/04"});
+    EXPECT_EQ(result.Status, 2);
+    EXPECT_EQ(result.Out, "");
+    EXPECT_NE(result.Err.find("DB接続エラー: データベースに接続できません\n"), std::string::npos)
+        << result.Err;
+    // The driver's own text comes first, in its own box.
+    const std::string driverText = postgres ? "password authentication failed" : "[SQLite]connect failed";
+    EXPECT_NE(result.Err.find(driverText), std::string::npos) << result.Err;
+    EXPECT_EQ(result.Err.find("wrong-Secret-0815"), std::string::npos) << result.Err;
+}
+
+TEST_P(CliDatabase, ARunStoppedPartWayLeavesEveryOperationWholeAndARerunFinishes) {
+    sampledata::SampleSpec spec;
+    spec.Affected = 6;
+    spec.Unaffected = 2;
+    const auto data = Fill(spec);
+    const std::int64_t failing = data.AffectedIds[3];
+    const std::string when = "OLD.GeneralID = " + std::to_string(failing);
+    if (GetParam() == Backend::Postgres) {
+        Conn().Execute(
+            "CREATE FUNCTION cli_refuse() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION "
+            "'cli trigger refused the row'; END $$ LANGUAGE plpgsql");
+        Conn().Execute("CREATE TRIGGER cli_refuse BEFORE UPDATE ON EventLog FOR EACH ROW WHEN (" +
+                       when + " AND OLD.SeqNo = 5) EXECUTE FUNCTION cli_refuse()");
+    } else {
+        Conn().Execute("CREATE TRIGGER cli_refuse BEFORE UPDATE ON EventLog WHEN " + when +
+                       " AND OLD.SeqNo = 5 BEGIN SELECT RAISE(ABORT, "
+                       "'cli trigger refused the row'); END");
+    }
+    const Snapshot before = Take();
+
+    const CliResult run = Run({"--from", "2019/04", "--to", "2019/04"});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Out, "");
+    EXPECT_NE(run.Err.find("Nuvral日付修正: 処理中にエラーが発生しました。\n"), std::string::npos)
+        << run.Err;
+    EXPECT_NE(run.Err.find("cli trigger refused the row"), std::string::npos) << run.Err;
+
+    // Operations may share a transaction, so how many before the failing one were committed
+    // is the run's choice; each one is whole either way, and none from the failing one on.
+    const auto changes = Changes(before, Take());
+    const int rowsPerOperation =
+        1 + spec.DriversPerOperation + spec.EventsPerOperation + spec.OpDataPerOperation;
+    int moved = 0;
+    for (const std::int64_t id : data.AffectedIds) {
+        int changed = 0;
+        if (changes.count(id) != 0) {
+            for (const auto& [table, count] : changes.at(id)) changed += count;
+        }
+        if (id >= failing) {
+            EXPECT_EQ(changed, 0) << "ID " << id << " should be untouched";
+        } else if (changed != 0) {
+            EXPECT_EQ(changed, rowsPerOperation) << "ID " << id << " should be fully moved";
+            ++moved;
+        }
+    }
+
+    Conn().Execute("DROP TRIGGER cli_refuse" +
+                   std::string(GetParam() == Backend::Postgres ? " ON EventLog" : ""));
+    const CliResult rerun = Run({"--from", "2019/04", "--to", "2019/04"});
+    ASSERT_EQ(rerun.Status, 0) << rerun.Err;
+    std::smatch report;
+    ASSERT_TRUE(std::regex_match(rerun.Out, report, kReport)) << rerun.Out;
+    EXPECT_EQ(report[1], std::to_string(static_cast<int>(data.AffectedIds.size()) - moved));
+    EXPECT_EQ(Changes(before, Take()).size(), data.AffectedIds.size());
+}
+
+TEST_P(CliDatabase, CtrlCStopsBetweenOperationsWithStatus130AndNothingHalfDone) {
+    sampledata::SampleSpec spec;
+    spec.Affected = 600;
+    spec.Unaffected = 0;
+    spec.EventsPerOperation = 40;
+    const auto data = Fill(spec);
+    const Snapshot before = Take();
+
+    CliProcess process = Sandbox().Start({"--from", "2019/04", "--to", "2019/04"});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (process.ErrSoFar().find("件数確認中") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    process.Signal(SIGINT);
+    const CliResult stopped = process.Wait();
+    ASSERT_EQ(stopped.Status, 130) << stopped.Err;
+    EXPECT_EQ(stopped.Out, "");
+    EXPECT_NE(stopped.Err.find("中断しました"), std::string::npos) << stopped.Err;
+
+    const auto changes = Changes(before, Take());
+    const int rowsPerOperation =
+        1 + spec.DriversPerOperation + spec.EventsPerOperation + spec.OpDataPerOperation;
+    int moved = 0;
+    for (const auto& [id, tables] : changes) {
+        int changed = 0;
+        for (const auto& [table, count] : tables) changed += count;
+        EXPECT_EQ(changed, rowsPerOperation) << "ID " << id << " is half moved";
+        ++moved;
+    }
+    EXPECT_LT(moved, spec.Affected);
+
+    const CliResult rerun = Run({"--from", "2019/04", "--to", "2019/04"});
+    ASSERT_EQ(rerun.Status, 0) << rerun.Err;
+    std::smatch report;
+    ASSERT_TRUE(std::regex_match(rerun.Out, report, kReport)) << rerun.Out;
+    EXPECT_EQ(report[1], std::to_string(spec.Affected - moved));
+    EXPECT_EQ(Changes(before, Take()).size(), data.AffectedIds.size());
+}
+
+#ifdef TOVRIK_CLI_POSTGRES
+INSTANTIATE_TEST_SUITE_P(Cli, CliDatabase, testing::Values(Backend::Postgres), BackendTestName);
+#else
+INSTANTIATE_TEST_SUITE_P(Cli, CliDatabase, testing::Values(Backend::Sqlite), BackendTestName);
+#endif
+
+}  // namespace
+}  // namespace tovrik::test

@@ -1,0 +1,65 @@
+#pragma once
+
+// Runs the real tovrik-cli binary as a child process in an environment of its own: a "public"
+// folder holding the suite's settings file, an ODBC data source of its own, a runtime folder
+// for the instance guard.
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace tovrik::test {
+
+struct CliResult {
+    int Status = -1;  // the exit status, or 128 + signal when the program was killed
+    std::string Out;
+    std::string Err;
+};
+
+// Where tovrik-cli was built.
+std::string CliBinary();
+
+// A started tovrik-cli; its output goes to files until it ends.
+class CliProcess {
+public:
+    CliProcess(int pid, std::string outPath, std::string errPath)
+        : pid_(pid), outPath_(std::move(outPath)), errPath_(std::move(errPath)) {}
+    // What it has written to standard error so far.
+    std::string ErrSoFar() const;
+    void Signal(int signal) const;
+    // Waits for the end; kills it after two minutes.
+    CliResult Wait();
+
+private:
+    int pid_;
+    std::string outPath_;
+    std::string errPath_;
+};
+
+class CliSandbox {
+public:
+    CliSandbox();
+
+    // Registers the data source `name` in this sandbox's odbc.ini with the given keys.
+    void AddDataSource(const std::string& name, const std::map<std::string, std::string>& keys);
+    // Writes the suite's settings file: the login settings and the copy marker, so that no
+    // registry is read.
+    void WriteLoginSettings(const std::string& dsn, const std::string& uid,
+                            const std::string& pwd);
+
+    // Runs tovrik-cli with the arguments; kills it after two minutes.
+    CliResult Run(const std::vector<std::string>& arguments) const;
+    CliProcess Start(const std::vector<std::string>& arguments) const;
+
+    const TempDir& Dir() const { return dir_; }
+    std::string SettingsFolder() const;
+    std::string RuntimeFolder() const;
+
+private:
+    TempDir dir_;
+    std::string odbcIni_;
+};
+
+}  // namespace tovrik::test

@@ -1,0 +1,99 @@
+// tovrik-cli before it reaches a database: bad arguments, and the start-up failures that end
+// it with status 2.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "cli/cli_process.h"
+#include "platform/platform.h"
+
+namespace tovrik::test {
+namespace {
+
+struct UsageCase {
+    const char* name;
+    std::vector<std::string> arguments;
+    const char* explanation;
+};
+
+void PrintTo(const UsageCase& value, std::ostream* out) { *out << value.name; }
+
+class CliUsage : public testing::TestWithParam<UsageCase> {};
+
+TEST_P(CliUsage, IsOneLineOnStandardErrorWithStatus64AndTouchesNothing) {
+    CliSandbox sandbox;
+    const CliResult result = sandbox.Run(GetParam().arguments);
+    EXPECT_EQ(result.Status, 64);
+    EXPECT_EQ(result.Out, "");
+    EXPECT_EQ(result.Err.rfind("tovrik-cli: ", 0), 0u) << result.Err;
+    EXPECT_NE(result.Err.find(GetParam().explanation), std::string::npos) << result.Err;
+    EXPECT_NE(result.Err.find("使い方: tovrik-cli --from YYYY/MM --to YYYY/MM"), std::string::npos);
+    EXPECT_EQ(result.Err.find('\n'), result.Err.size() - 1) << "not one line: " << result.Err;
+    // Arguments are checked before start-up: not even the settings folder is created.
+    EXPECT_FALSE(std::filesystem::exists(sandbox.SettingsFolder()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CliUsage,
+    testing::Values(UsageCase{"MissingTo", {"--from", "2019/04"}, "--to の月がありません"},
+                    UsageCase{"MonthThirteen", {"--from", "2019/13", "--to", "2019/04"},
+                              "--from の値 \"2019/13\""},
+                    UsageCase{"NotAMonth", {"--from", "2019/04", "--to", "last month"},
+                              "--to の値 \"last month\""}),
+    [](const auto& testCase) { return std::string(testCase.param.name); });
+
+TEST(CliStartup, HelpPrintsTheUsageAndSucceeds) {
+    CliSandbox sandbox;
+    const CliResult result = sandbox.Run({"--help"});
+    EXPECT_EQ(result.Status, 0);
+    EXPECT_EQ(result.Out.rfind("使い方: tovrik-cli --from YYYY/MM --to YYYY/MM [--dry-run]\n", 0),
+              0u);
+    EXPECT_EQ(result.Err, "");
+}
+
+TEST(CliStartup, AnotherCopyRunningEndsWithStatus2) {
+    CliSandbox sandbox;
+    sandbox.WriteLoginSettings("TovrikCliNoSuchDsn", "cliuser", "cli-Secret-4711");
+    // The window holds the same guard: the lock file in the runtime folder.
+    class RuntimeOnly final : public Environment {
+    public:
+        explicit RuntimeOnly(std::string folder) : folder_(std::move(folder)) {}
+        std::optional<std::string> Get(const std::string& name) const override {
+            if (name == "XDG_RUNTIME_DIR") return folder_;
+            return std::nullopt;
+        }
+
+    private:
+        std::string folder_;
+    } environment(sandbox.RuntimeFolder());
+    auto guard = MakeSystemInstanceGuard(environment);
+    ASSERT_FALSE(guard->AnotherInstanceRunning());
+
+    const CliResult result = sandbox.Run({"--from", "2019/04", "--to", "2019/04"});
+    EXPECT_EQ(result.Status, 2);
+    EXPECT_EQ(result.Out, "");
+    EXPECT_NE(result.Err.find("既に実行中"), std::string::npos) << result.Err;
+    EXPECT_EQ(result.Err.find("DB接続エラー"), std::string::npos) << "the database was tried";
+
+    guard.reset();
+    const CliResult afterwards = sandbox.Run({"--from", "2019/04", "--to", "2019/04"});
+    EXPECT_EQ(afterwards.Status, 2);
+    EXPECT_NE(afterwards.Err.find("DB接続エラー"), std::string::npos) << afterwards.Err;
+}
+
+TEST(CliStartup, SettingsThatCannotBeWrittenEndWithThePermissionMessage) {
+    CliSandbox sandbox;
+    // A file where the settings folder belongs: nothing can be written there, even by root.
+    WriteFile(sandbox.SettingsFolder(), "");
+    const CliResult result = sandbox.Run({"--from", "2019/04", "--to", "2019/04"});
+    EXPECT_EQ(result.Status, 2);
+    EXPECT_EQ(result.Out, "");
+    EXPECT_EQ(result.Err,
+              "Tovrik: 運行解析の設定書込み権限がありません。\n\n"
+              "Windowsログインユーザーの権限を確認してください。\n\n"
+              "運行解析を終了します。[OK] を押してください。\n");
+}
+
+}  // namespace
+}  // namespace tovrik::test
