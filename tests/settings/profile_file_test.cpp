@@ -149,6 +149,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "expected/no_final_eol_new_section.ini"},
         WriteCase{"CrEndsAndByteOrderMarkKept", "input/cr_bom.ini", "S", "new", "n",
                   "expected/cr_bom_append.ini"},
+        WriteCase{"NewCrLineKeepsFollowingLfLine", "input/cr_then_lf.ini", "S", "new", "n",
+                  "expected/cr_then_lf_append.ini"},
         WriteCase{"ReplaceInCrFile", "input/cr_bom.ini", "s", "K", "w",
                   "expected/cr_bom_replace.ini"},
         WriteCase{"FirstDuplicateReplaced", "input/duplicates.ini", "S", "k", "x",
