@@ -55,8 +55,7 @@ bool IsRegistryCopied(const SettingsContext& context) {
     const std::string marker = GetIniSetting(context, "", "", kCopyMarker, "0");
     const std::optional<double> number = NumberFromText(marker);
     if (!number) {
-        throw std::invalid_argument("the registry copy marker \"" + marker +
-                                    "\" is not a number");
+        throw std::invalid_argument("the registry copy marker \"" + marker + "\" is not a number");
     }
     return *number == 1;
 }

@@ -39,7 +39,8 @@ Scan ScanRadix(std::string_view text) {
     for (; i < text.size(); ++i) {
         const int digit = DigitValue(text[i], base);
         if (digit < 0) break;
-        magnitude = magnitude * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
+        magnitude =
+            magnitude * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
         if (magnitude > 0xFFFFFFFFu) return {ScanStatus::OutOfRange, 0, i + 1};
     }
     if (i == 2) return {};

@@ -54,36 +54,28 @@ std::size_t ParseQuoted(std::string_view line, std::size_t pos, char delimiter,
         }
         if (pos >= line.size()) break;
         const char escaped = line[pos++];
-        switch (escaped) {
-            case 'a': out += u'\a'; break;
-            case 'b': out += u'\b'; break;
-            case 'e': out += char16_t{0x1B}; break;
-            case 'f': out += u'\f'; break;
-            case 'n': out += u'\n'; break;
-            case 'r': out += u'\r'; break;
-            case 't': out += u'\t'; break;
-            case 'v': out += u'\v'; break;
-            case 'x': {
-                unsigned value = 0;
-                int digits = 0;
-                for (; digits < 4 && pos < line.size() && HexDigit(line[pos]) >= 0; ++digits) {
-                    value = value * 16 + static_cast<unsigned>(HexDigit(line[pos++]));
-                }
-                out += digits == 0 ? u'x' : static_cast<char16_t>(value);
-                break;
+        constexpr std::string_view kControlLetters = "abefnrtv";
+        constexpr char16_t kControls[] = {0x07, 0x08, 0x1B, 0x0C, 0x0A, 0x0D, 0x09, 0x0B};
+        if (const std::size_t control = kControlLetters.find(escaped);
+            control != std::string_view::npos) {
+            out += kControls[control];
+        } else if (escaped == 'x') {
+            unsigned value = 0;
+            int digits = 0;
+            for (; digits < 4 && pos < line.size() && HexDigit(line[pos]) >= 0; ++digits) {
+                value = value * 16 + static_cast<unsigned>(HexDigit(line[pos++]));
             }
-            default:
-                if (escaped >= '0' && escaped <= '7') {
-                    unsigned value = static_cast<unsigned>(escaped - '0');
-                    for (int digits = 1; digits < 3 && pos < line.size() && line[pos] >= '0' &&
-                                         line[pos] <= '7';
-                         ++digits) {
-                        value = value * 8 + static_cast<unsigned>(line[pos++] - '0');
-                    }
-                    out += static_cast<char16_t>(value);
-                } else {
-                    out += static_cast<char16_t>(escaped);
-                }
+            out += digits == 0 ? u'x' : static_cast<char16_t>(value);
+        } else if (escaped >= '0' && escaped <= '7') {
+            unsigned value = static_cast<unsigned>(escaped - '0');
+            for (int digits = 1;
+                 digits < 3 && pos < line.size() && line[pos] >= '0' && line[pos] <= '7';
+                 ++digits) {
+                value = value * 8 + static_cast<unsigned>(line[pos++] - '0');
+            }
+            out += static_cast<char16_t>(value);
+        } else {
+            out += static_cast<char16_t>(escaped);
         }
     }
     flush();
@@ -216,8 +208,9 @@ void WineRegistrySource::Load() {
         if (line[0] == '@' || current == nullptr) continue;  // the default value has no name
         std::optional<std::u16string> text = ParseTextData(data);
         const std::u16string folded = FoldRegistryName(name);
-        auto same = std::find_if(current->Values.begin(), current->Values.end(),
-                                 [&](const Value& v) { return FoldRegistryName(v.Name) == folded; });
+        auto same =
+            std::find_if(current->Values.begin(), current->Values.end(),
+                         [&](const Value& v) { return FoldRegistryName(v.Name) == folded; });
         if (same != current->Values.end()) current->Values.erase(same);
         if (text) current->Values.push_back({name, std::move(*text)});
     }
@@ -255,8 +248,7 @@ std::optional<std::vector<std::string>> WineRegistrySource::EnumKey(const std::s
     return names;
 }
 
-std::optional<std::vector<std::string>> WineRegistrySource::EnumValues(
-    const std::string& keyPath) {
+std::optional<std::vector<std::string>> WineRegistrySource::EnumValues(const std::string& keyPath) {
     const Key* key = FindKey(keyPath);
     if (key == nullptr) {
         if (!EnumKey(keyPath)) return std::nullopt;

@@ -48,8 +48,10 @@ void LoadProgramSettings(StartState& state, const std::string& programFolder) {
     const std::string path = programFolder + kPathSeparator + kServerFileName;
     if (!PathExists(path, false)) return;
     state.ServerFileMode = true;
-    state.ServerFileHost = DecodeServerSetting(ReadProfileString(path, kServerSection, "Data01", ""));
-    state.ServerFilePort = DecodeServerSetting(ReadProfileString(path, kServerSection, "Data02", ""));
+    state.ServerFileHost =
+        DecodeServerSetting(ReadProfileString(path, kServerSection, "Data01", ""));
+    state.ServerFilePort =
+        DecodeServerSetting(ReadProfileString(path, kServerSection, "Data02", ""));
     state.ServerFileDbName =
         DecodeServerSetting(ReadProfileString(path, kServerSection, "Data03", ""));
 }

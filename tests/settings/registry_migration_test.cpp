@@ -157,13 +157,5 @@ TEST_F(MigrationTest, FailingListingsArePassedOverAndVanishedValuesWrittenEmpty)
               "[AllUser\\\\]\nCopyFlg=1\n[Config]\nTachographIni=True\n");
 }
 
-TEST(RegistryAppNames, TwelveNamesWithTheSuiteFirst) {
-    const std::string names = GetRegistryAppNames();
-    EXPECT_TRUE(names.starts_with("ZuzurodeZoz,"));
-    EXPECT_EQ(std::count(names.begin(), names.end(), ','), 11);
-    EXPECT_EQ(names.find(' '), std::string::npos);
-    EXPECT_EQ(names.find(",,"), std::string::npos);
-}
-
 }  // namespace
 }  // namespace tovrik

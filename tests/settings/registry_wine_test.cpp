@@ -106,9 +106,10 @@ TEST(WineRegistry, UserFileOfThePrefixOrOfHome) {
 
 TEST(WineRegistry, SystemSourceReadsThePrefixOfTheEnvironment) {
     test::TempDir dir;
-    test::WriteFile(dir.Path() / "user.reg",
-                    "WINE REGISTRY Version 2\n\n[Software\\\\VB and VBA Program Settings\\\\A\\\\B] "
-                    "1700000000\n\"k\"=\"v\"\n");
+    test::WriteFile(
+        dir.Path() / "user.reg",
+        "WINE REGISTRY Version 2\n\n[Software\\\\VB and VBA Program Settings\\\\A\\\\B] "
+        "1700000000\n\"k\"=\"v\"\n");
     const auto registry = MakeSystemRegistrySource(FakeEnvironment({{"WINEPREFIX", dir.Str()}}));
     EXPECT_EQ(registry->GetSetting("A", "B", "k", "d"), "v");
 }

@@ -30,12 +30,9 @@ TEST_P(DecodeServerSettingTest, DecodesEachGroupToOneCharacter) {
 INSTANTIATE_TEST_SUITE_P(
     Groups, DecodeServerSettingTest,
     testing::Values(
-        DecodeCase{"ThreeLetters", "098100102", "abc"},
-        DecodeCase{"OneLetter", "066", "A"},
-        DecodeCase{"ZeroIsCode255", "000", "\uF8F3"},
-        DecodeCase{"ShortLastGroup", "06699", "Aa"},
-        DecodeCase{"PlainTextReadsAsZeros", "dbhost", "\uF8F3\uF8F2"},
-        DecodeCase{"Empty", "", ""},
+        DecodeCase{"ThreeLetters", "098100102", "abc"}, DecodeCase{"OneLetter", "066", "A"},
+        DecodeCase{"ZeroIsCode255", "000", "\uF8F3"}, DecodeCase{"ShortLastGroup", "06699", "Aa"},
+        DecodeCase{"PlainTextReadsAsZeros", "dbhost", "\uF8F3\uF8F2"}, DecodeCase{"Empty", "", ""},
         DecodeCase{"PositionIsSubtracted", "065066067", "@@@"},
         DecodeCase{"AboveByteWrapsAround", "322", "A"},
         DecodeCase{"NegativeWrapsAround", "-1x", "\uF8F2"},
@@ -43,9 +40,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Blanks, tabs and line feeds are skipped wherever they stand.
         DecodeCase{"BlankInside", "6 6", "A"}, DecodeCase{"TabFirst", "\t66", "A"},
         DecodeCase{"LineFeedInside", "6\n6", "A"}, DecodeCase{"PlusSign", "+66", "A"},
-        DecodeCase{"CarriageReturnStops", "6\r6", "\x05"},
-        DecodeCase{"LetterStops", "6x6", "\x05"}, DecodeCase{"Exponent", "1E2", "c"},
-        DecodeCase{"ExponentD", "1d2", "c"},
+        DecodeCase{"CarriageReturnStops", "6\r6", "\x05"}, DecodeCase{"LetterStops", "6x6", "\x05"},
+        DecodeCase{"Exponent", "1E2", "c"}, DecodeCase{"ExponentD", "1d2", "c"},
         DecodeCase{"ExponentWithoutDigits", "1e+", std::string(1, '\0')},
         DecodeCase{"Hex", "&H9", "\x08"}, DecodeCase{"HexLowerCase", "&hA", "\x09"},
         DecodeCase{"Octal", "&O7", "\x06"}, DecodeCase{"HexWithoutDigits", "&HG", "\uF8F3"},
@@ -90,9 +86,8 @@ protected:
 };
 
 TEST_F(LoadProgramSettingsTest, ServerFileBesideTheProgramGivesTheDecodedValues) {
-    WriteFile(ServerFile(), "[Data]\r\nData01=" + Scramble("db.example.jp") +
-                                "\r\nData02=" + Scramble("1433") + "\r\nData03=" +
-                                Scramble("NUVRAL01") + "\r\n");
+    WriteFile(ServerFile(), "[Data]\r\nData01=" + Scramble("db.example.jp") + "\r\nData02=" +
+                                Scramble("1433") + "\r\nData03=" + Scramble("NUVRAL01") + "\r\n");
     LoadProgramSettings(state_, dir_.Str());
     EXPECT_TRUE(state_.ServerFileMode);
     EXPECT_EQ(state_.ServerFileHost, "db.example.jp");
