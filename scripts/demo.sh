@@ -51,6 +51,7 @@ cat > "$demo/odbc/odbcinst.ini" <<EOF
 [SQLite3]
 Description=SQLite 3 ODBC driver
 Driver=$sqlite_driver
+DontDLClose=1
 EOF
 cat > "$demo/odbc/odbc.ini" <<EOF
 [TovrikDemo]
