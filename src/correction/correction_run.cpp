@@ -25,12 +25,11 @@ constexpr char kEndLabel[] = "終了：";
 
 constexpr int kRolloverDays = RolloverWeeks * 7;
 
-// Operations per transaction: the first chunk is small, later ones are sized so that one chunk
-// (with the selection reads before it) takes about kChunkTarget, keeping the front end
+// Operations per chunk: the first chunk is small, later ones are sized so that one chunk (with
+// the selection reads before it) takes about RunPacing::ChunkTarget, keeping the front end
 // responsive; the cap bounds the statement texts and the memory held.
 constexpr std::size_t kFirstChunk = 8;
 constexpr std::size_t kMaxChunk = 500;
-constexpr auto kChunkTarget = std::chrono::milliseconds(40);
 // IDs covered by one read of the selection; at most this many rows are held from one read.
 constexpr std::int64_t kFirstSpan = 256;
 constexpr std::int64_t kMaxSpan = 4096;
@@ -107,8 +106,15 @@ std::string MovedValue(Dialect dialect, const std::string& c) {
     switch (dialect) {
         case Dialect::SQLite:
             // The date part is moved and the time text kept as it is, so every fraction digit
-            // survives (strftime's %f would round to milliseconds).
-            return "CASE WHEN " + c + " IS NULL THEN NULL WHEN " + SqliteReadable(c) +
+            // survives (strftime's %f would round to milliseconds). The first branch is the
+            // cheap path for the form the driver writes ("yyyy-mm-dd hh:mm:ss.fff"): SQLite's
+            // parser checks every field, the day is one that every month has, and milliseconds
+            // cannot round into the next day; everything else takes the full check.
+            return "CASE WHEN " + c + " LIKE '____-__-__ __:__:__.___' AND substr(" + c +
+                   ",9,2)<='28' AND substr(" + c + ",12,2)<'24' AND substr(" + c +
+                   ",23) BETWEEN '0' AND '9' THEN coalesce(date(" + c + ",'+" +
+                   std::to_string(kRolloverDays) + " days')||substr(" + c + ",11)," +
+                   SqliteFail(c) + ") WHEN " + c + " IS NULL THEN NULL WHEN " + SqliteReadable(c) +
                    " THEN coalesce(" + SqliteMovedDay(c) + "||substr(" + c + ",11)," +
                    SqliteFail(c) + ") ELSE " + SqliteFail(c) + " END";
         case Dialect::PostgreSQL:
@@ -245,13 +251,8 @@ struct SelectedOperation {
     std::string DateLiteral;  // the selected Date, as a literal that matches exactly that value
 };
 
-// A failure of the run that carries the text for the error box.
-class RunError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// Moves chunks of selected operations, each chunk in one transaction.
+// The statements that move chunks of selected operations, and the descriptions of what made
+// them fail. The caller holds the transaction.
 class ChunkMover {
 public:
     ChunkMover(db::Connection& connection, Dialect dialect)
@@ -260,38 +261,13 @@ public:
         for (const auto& table : kDependents) dependentSets_.push_back(SetList(table));
     }
 
-    // Moves the General row and every dependent row of each operation; all of them or none.
-    // Returns the rows moved. Throws RunError or db::DbError after rolling back.
-    std::int64_t Move(const std::vector<SelectedOperation>& chunk) {
-        std::vector<std::int64_t> ids;
-        ids.reserve(chunk.size());
-        for (const auto& operation : chunk) ids.push_back(operation.Id);
-        const std::string idList = IdList(ids);
-        try {
-            return MoveInTransaction(chunk, idList);
-        } catch (const GuardFailure&) {
-            throw RunError(DescribeGuardFailure(chunk, idList));
-        } catch (const db::DbError& error) {
-            if (auto described = DescribeUnmovableValue(idList)) throw RunError(*described);
-            throw;
-        }
-    }
-
-private:
+    // An operation's General row no longer holds the Date that was read.
     struct GuardFailure {};
 
-    std::string SetList(const MovedTable& table) const {
-        std::string list;
-        for (const char* column : table.Columns) {
-            if (!list.empty()) list += ',';
-            list += std::string(column) + "=" + MovedValue(dialect_, column);
-        }
-        return list;
-    }
-
-    std::int64_t MoveInTransaction(const std::vector<SelectedOperation>& chunk,
-                                   const std::string& idList) {
-        db::Transaction transaction(connection_);
+    // Moves the General row and every dependent row of each operation; returns the rows moved.
+    // Throws GuardFailure or db::DbError; the transaction must then be rolled back.
+    std::int64_t Move(const std::vector<SelectedOperation>& chunk) {
+        const std::string idList = ChunkIds(chunk);
         // The General rows first, each only while its Date is still the one selected: a row
         // that another run (or anyone) changed meanwhile makes the count fall short.
         std::string guard = "CASE ID";
@@ -313,8 +289,32 @@ private:
                                     dependentSets_[i] + " WHERE GeneralID IN (" + idList + ")");
             rows += std::max<std::int64_t>(changed, 0);
         }
-        transaction.Commit();
         return rows;
+    }
+
+    // After the rollback: what made Move fail, in the words of the error box.
+    std::string Describe(const std::vector<SelectedOperation>& chunk, const std::exception* error) {
+        const std::string idList = ChunkIds(chunk);
+        if (error == nullptr) return DescribeGuardFailure(chunk, idList);
+        if (auto described = DescribeUnmovableValue(idList)) return *described;
+        return error->what();
+    }
+
+private:
+    static std::string ChunkIds(const std::vector<SelectedOperation>& chunk) {
+        std::vector<std::int64_t> ids;
+        ids.reserve(chunk.size());
+        for (const auto& operation : chunk) ids.push_back(operation.Id);
+        return IdList(ids);
+    }
+
+    std::string SetList(const MovedTable& table) const {
+        std::string list;
+        for (const char* column : table.Columns) {
+            if (!list.empty()) list += ',';
+            list += std::string(column) + "=" + MovedValue(dialect_, column);
+        }
+        return list;
     }
 
     // Names the first operation of the chunk whose General row no longer holds what was read.
@@ -409,33 +409,83 @@ std::string LiteralFor(Dialect dialect, db::Statement& row) {
     return date ? Ts(*date) : "NULL";
 }
 
-std::size_t NextChunkSize(std::size_t current, std::chrono::steady_clock::duration took) {
-    const double ratio =
-        std::chrono::duration<double>(kChunkTarget).count() /
-        std::max(std::chrono::duration<double>(took).count(), 1e-4);
+std::size_t NextChunkSize(std::size_t current, std::chrono::steady_clock::duration took,
+                          std::chrono::milliseconds target) {
+    const double ratio = std::chrono::duration<double>(target).count() /
+                         std::max(std::chrono::duration<double>(took).count(), 1e-4);
     const double next = static_cast<double>(current) * std::clamp(ratio, 0.25, 4.0);
     return std::clamp<std::size_t>(static_cast<std::size_t>(next), 1, kMaxChunk);
 }
 
-struct RunState {
-    int Done = 0;
-    std::int64_t Rows = 0;
+// The run's transaction: whole chunks, rolled back unless committed. Once released (the front
+// end was closed while events were processed) it never touches the connection again.
+class RunTransaction {
+public:
+    explicit RunTransaction(db::Connection& connection) : connection_(connection) {}
+    ~RunTransaction() { Rollback(); }
+    RunTransaction(const RunTransaction&) = delete;
+    RunTransaction& operator=(const RunTransaction&) = delete;
+
+    void EnsureOpen() {
+        if (open_) return;
+        connection_.BeginTransaction();
+        open_ = true;
+        opened_ = std::chrono::steady_clock::now();
+    }
+    bool IsOpen() const { return open_; }
+    std::chrono::steady_clock::duration Age() const {
+        return std::chrono::steady_clock::now() - opened_;
+    }
+    void Commit() {
+        connection_.Commit();
+        open_ = false;
+    }
+    void Rollback() noexcept {
+        if (!open_) return;
+        open_ = false;
+        try {
+            connection_.Rollback();
+        } catch (const db::DbError&) {
+            // The connection is lost or broken; the server discards the transaction itself.
+        }
+    }
+    void Release() { open_ = false; }
+
+private:
+    db::Connection& connection_;
+    bool open_ = false;
+    std::chrono::steady_clock::time_point opened_;
+};
+
+struct Progress {
+    int Committed = 0;        // operations moved and committed
+    std::int64_t Rows = 0;    // their rows
+    int Uncommitted = 0;      // operations moved in the open transaction
+    std::int64_t UncommittedRows = 0;
+
+    void Commit() {
+        Committed += Uncommitted;
+        Rows += UncommittedRows;
+        Uncommitted = 0;
+        UncommittedRows = 0;
+    }
 };
 
 RunResult Fail(CorrectionView& view, MessageBoxes& boxes, const std::string& description,
-               const RunState& state) {
+               const Progress& progress) {
     boxes.Show(kErrorIntro + description, kCaption, MessageIcon::Exclamation);
     view.SetStatusText("");
     view.SetStartEnabled(true);
     view.SetEndEnabled(true);
-    return RunResult{RunOutcome::Failed, state.Done, state.Rows, description};
+    return RunResult{RunOutcome::Failed, progress.Committed, progress.Rows, description};
 }
 
 }  // namespace
 
 RunResult RunCorrection(db::Connection& connection, CorrectionView& view, MessageBoxes& boxes,
-                        const Clock& clock, const DateTime& inputDate, const DateTime& inputEnd) {
-    RunState state;
+                        const Clock& clock, const DateTime& inputDate, const DateTime& inputEnd,
+                        const RunPacing& pacing) {
+    Progress progress;
     try {
         view.SetStatusText("");
         view.SetProgressValue(0);
@@ -466,6 +516,7 @@ RunResult RunCorrection(db::Connection& connection, CorrectionView& view, Messag
                                                           : "ID,Date",
                                condition, size);
         ChunkMover mover(connection, dialect);
+        RunTransaction transaction(connection);
         std::deque<SelectedOperation> pending;
         std::size_t chunkSize = kFirstChunk;
         for (;;) {
@@ -476,33 +527,54 @@ RunResult RunCorrection(db::Connection& connection, CorrectionView& view, Messag
                 });
             }
             if (pending.empty()) break;
-            const std::size_t take = std::min(chunkSize, pending.size());
-            const std::vector<SelectedOperation> chunk(pending.begin(),
-                                                       pending.begin() + static_cast<long>(take));
-            state.Rows += mover.Move(chunk);
-            pending.erase(pending.begin(), pending.begin() + static_cast<long>(take));
-            state.Done += static_cast<int>(take);
-            chunkSize = NextChunkSize(chunkSize, std::chrono::steady_clock::now() - started);
+            const auto take = static_cast<std::ptrdiff_t>(std::min(chunkSize, pending.size()));
+            const std::vector<SelectedOperation> chunk(pending.begin(), pending.begin() + take);
+            transaction.EnsureOpen();
+            try {
+                progress.UncommittedRows += mover.Move(chunk);
+            } catch (const ChunkMover::GuardFailure&) {
+                transaction.Rollback();
+                throw std::runtime_error(mover.Describe(chunk, nullptr));
+            } catch (const db::DbError& error) {
+                transaction.Rollback();
+                throw std::runtime_error(mover.Describe(chunk, &error));
+            }
+            pending.erase(pending.begin(), pending.begin() + take);
+            progress.Uncommitted += static_cast<int>(take);
+            if (transaction.Age() >= pacing.CommitInterval) {
+                transaction.Commit();
+                progress.Commit();
+            }
+            chunkSize = NextChunkSize(chunkSize, std::chrono::steady_clock::now() - started,
+                                      pacing.ChunkTarget);
 
-            if (state.Done > maximum) {  // operations added meanwhile below the last ID
-                maximum = state.Done;
+            const int finished = progress.Committed + progress.Uncommitted;
+            if (finished > maximum) {  // operations added meanwhile below the last ID
+                maximum = finished;
                 view.SetProgressMaximum(maximum);
             }
-            view.SetStatusText(std::to_string(state.Done) + "/" + std::to_string(maximum));
-            view.SetProgressValue(state.Done);
+            view.SetStatusText(std::to_string(finished) + "/" + std::to_string(maximum));
+            view.SetProgressValue(finished);
             if (!view.ProcessEvents()) {
-                return RunResult{RunOutcome::Abandoned, state.Done, state.Rows, ""};
+                // The front end has closed (or will close) the connection, which rolls back
+                // the open transaction: only committed operations count.
+                transaction.Release();
+                return RunResult{RunOutcome::Abandoned, progress.Committed, progress.Rows, ""};
             }
         }
+        if (transaction.IsOpen()) {
+            transaction.Commit();
+            progress.Commit();
+        }
 
-        view.SetStatusText(std::to_string(state.Done) + kFinished);
+        view.SetStatusText(std::to_string(progress.Committed) + kFinished);
         view.SetStatusText(view.StatusText() + "\r\n" + startText + kEndLabel +
                            FormatDateTime(clock.Now()));
         view.SetStartEnabled(true);
         view.SetEndEnabled(true);
-        return RunResult{RunOutcome::Corrected, state.Done, state.Rows, ""};
+        return RunResult{RunOutcome::Corrected, progress.Committed, progress.Rows, ""};
     } catch (const std::exception& error) {
-        return Fail(view, boxes, error.what(), state);
+        return Fail(view, boxes, error.what(), progress);
     }
 }
 

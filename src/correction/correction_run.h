@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -28,12 +29,21 @@ struct RunResult {
     std::string ErrorText;     // the description shown in the error box, when Failed
 };
 
+// How a run paces its work; the defaults suit the window. Operations are moved in chunks, and
+// the front end processes its events after each chunk; a transaction spans whole chunks and is
+// committed once it has been open CommitInterval (0: after every chunk) and at the end.
+struct RunPacing {
+    std::chrono::milliseconds ChunkTarget{30};  // work between two event rounds
+    std::chrono::milliseconds CommitInterval{1000};
+};
+
 // The Start button: selects the operations whose InputDate lies in the month range of the two
 // picker values and whose Date lies before 2008-01-01, and moves each of them, with all its
 // DriversTime, EventLog and OpData rows, by 1024 weeks, all-or-nothing per operation. Shows
 // status, progress and the final report on the view; errors in one box through `boxes`.
 RunResult RunCorrection(db::Connection& connection, CorrectionView& view, MessageBoxes& boxes,
-                        const Clock& clock, const DateTime& inputDate, const DateTime& inputEnd);
+                        const Clock& clock, const DateTime& inputDate, const DateTime& inputEnd,
+                        const RunPacing& pacing = {});
 
 // One operation that a run would move, as a dry run lists it.
 struct PlannedOperation {

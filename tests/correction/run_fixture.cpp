@@ -146,10 +146,10 @@ sampledata::SampleData MakeSuite(db::Connection& connection, int affected, int u
     return sampledata::FillSampleData(connection, spec);
 }
 
-void RunApril(db::Connection& connection, RunRecord& record) {
+void RunApril(db::Connection& connection, RunRecord& record, const RunPacing& pacing) {
     TwoTimesClock clock({2019, 4, 10, 9, 5, 12, 0}, {2019, 4, 10, 9, 6, 3, 0});
     record.Result = RunCorrection(connection, record.View, record.Boxes, clock, kApril2019,
-                                  kPickerEnd);
+                                  kPickerEnd, pacing);
 }
 
 void RefuseEventLogUpdate(db::Connection& connection, Backend backend, std::int64_t generalId) {

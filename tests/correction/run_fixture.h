@@ -113,7 +113,14 @@ struct RunRecord {
     RecordingView View;
     RecordingMessageBoxes Boxes;
 };
-void RunApril(db::Connection& connection, RunRecord& record);
+void RunApril(db::Connection& connection, RunRecord& record, const RunPacing& pacing = {});
+
+// A commit after every chunk, so that other connections can write between chunks.
+inline RunPacing CommitEveryChunk() {
+    RunPacing pacing;
+    pacing.CommitInterval = std::chrono::milliseconds(0);
+    return pacing;
+}
 
 // A statement that fails (inside the statement that changes the row) when the EventLog row of
 // the operation with SeqNo 2 is updated.

@@ -1,0 +1,366 @@
+// tovrik-bench: times the correction run against the set-based SQL a database administrator
+// would write instead, on identical fresh copies of a synthetic suite database, checks that both
+// leave identical databases, and measures the peak memory of the run at two sizes.
+//
+//   tovrik-bench [--sqlite] [--pg <ODBC connection string>] [--operations N] [--repeat R]
+//                [--memory-sizes N1,N2]
+//
+// Without --pg the connection string comes from TOVRIK_BENCH_PG; without either, PostgreSQL is
+// skipped. The PostgreSQL database given is emptied of the suite's four tables.
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "correction/correction_run.h"
+#include "database/odbc.h"
+#include "sampledata/sample_data.h"
+
+namespace {
+
+using namespace tovrik;
+using Seconds = std::chrono::duration<double>;
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr int kDriversPerOperation = 2;
+constexpr int kEventsPerOperation = 100;
+constexpr int kOpDataPerOperation = 20;
+
+struct Options {
+    bool sqlite = true;
+    std::string pg;
+    int operations = 2000;
+    int repeat = 3;
+    std::vector<int> memorySizes = {2000, 8000};
+    std::string childConnection;  // internal: run once on this database and exit
+};
+
+// A front end that only measures how long the run goes without processing events.
+class TimingView : public CorrectionView {
+public:
+    void SetStatusText(const std::string& text) override { status_ = text; }
+    std::string StatusText() const override { return status_; }
+    void SetProgressMaximum(int) override {}
+    void SetProgressValue(int) override {}
+    void SetStartEnabled(bool) override {}
+    void SetEndEnabled(bool) override {}
+    bool ProcessEvents() override {
+        Lap();
+        ++rounds_;
+        return true;
+    }
+    int Rounds() const { return rounds_; }
+    void Lap() {
+        const auto now = SteadyClock::now();
+        if (started_) longest_ = std::max(longest_, Seconds(now - last_).count());
+        started_ = true;
+        last_ = now;
+    }
+    double Longest() const { return longest_; }
+
+private:
+    std::string status_;
+    bool started_ = false;
+    SteadyClock::time_point last_;
+    double longest_ = 0;
+    int rounds_ = 0;
+};
+
+class StderrBoxes : public MessageBoxes {
+public:
+    void Show(const std::string& text, const std::string&, MessageIcon) override {
+        std::cerr << "tovrik-bench: error box: " << text << "\n";
+    }
+};
+
+const DateTime kMonth{2019, 4, 1, 0, 0, 0, 0};
+
+bool IsSqlite(db::Connection& connection) { return connection.DbmsName() == "SQLite"; }
+
+// A fresh suite database: the selected operations, as many again outside the selection split
+// between correct dates in the month and affected dates in the next month, all with the same
+// dependent rows.
+void Build(db::Connection& connection, int operations) {
+    sampledata::DropSuiteSchema(connection);
+    sampledata::CreateSuiteSchema(connection);
+    sampledata::SampleSpec spec;
+    spec.Year = kMonth.Year;
+    spec.Month = kMonth.Month;
+    spec.Affected = operations;
+    spec.Unaffected = operations / 10;
+    spec.AffectedOtherMonth = operations / 10;
+    spec.DriversPerOperation = kDriversPerOperation;
+    spec.EventsPerOperation = kEventsPerOperation;
+    spec.OpDataPerOperation = kOpDataPerOperation;
+    sampledata::FillSampleData(connection, spec);
+    connection.Execute("ANALYZE");
+}
+
+// CPU time of this process (the client; PostgreSQL works in its own processes).
+double CpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+struct Timing {
+    double seconds = 0;
+    double cpuSeconds = 0;
+    std::int64_t rows = 0;
+    int operations = 0;
+    double longestGap = 0;
+    int eventRounds = 0;
+};
+
+Timing RunTovrik(db::Connection& connection) {
+    TimingView view;
+    StderrBoxes boxes;
+    SystemClock clock;
+    const double cpu = CpuSeconds();
+    const auto start = SteadyClock::now();
+    view.Lap();
+    const RunResult result = RunCorrection(connection, view, boxes, clock, kMonth, kMonth);
+    view.Lap();
+    Timing timing{Seconds(SteadyClock::now() - start).count(), CpuSeconds() - cpu, result.Rows,
+                  result.Operations, view.Longest(), view.Rounds()};
+    if (result.Outcome != RunOutcome::Corrected) {
+        throw std::runtime_error("the correction run did not complete: " + result.ErrorText);
+    }
+    return timing;
+}
+
+// What an administrator would run by hand: one UPDATE per table over all selected operations,
+// dependent tables first (moving General changes the selection), in one transaction.
+Timing RunSetBased(db::Connection& connection) {
+    const bool sqlite = IsSqlite(connection);
+    auto moved = [&](const std::string& c) {
+        return c + "=" +
+               (sqlite ? "strftime('%Y-%m-%d %H:%M:%f'," + c + ",'+7168 days')"
+                       : c + "+interval '7168 days'");
+    };
+    const std::string selected =
+        "InputDate>={ts '2019-04-01 00:00:00'} AND InputDate<{ts '2019-05-01 00:00:00'} AND "
+        "Date<{ts '2008-01-01 00:00:00'}";
+    const std::string ofSelected = " WHERE GeneralID IN (SELECT ID FROM General WHERE " +
+                                   selected + ")";
+    const double cpu = CpuSeconds();
+    const auto start = SteadyClock::now();
+    Timing timing;
+    db::Transaction transaction(connection);
+    timing.rows += connection.Execute("UPDATE DriversTime SET " + moved("StartTime") + "," +
+                                      moved("EndTime") + "," + moved("Date") + ofSelected);
+    timing.rows += connection.Execute("UPDATE EventLog SET " + moved("Date") + ofSelected);
+    timing.rows += connection.Execute("UPDATE OpData SET " + moved("RecDate") + "," +
+                                      moved("RecStart") + "," + moved("RecEnd") + ofSelected);
+    const std::int64_t general =
+        connection.Execute("UPDATE General SET " + moved("Date") + "," + moved("StartTime") + "," +
+                           moved("EndTime") + " WHERE " + selected);
+    timing.rows += general;
+    transaction.Commit();
+    timing.seconds = Seconds(SteadyClock::now() - start).count();
+    timing.cpuSeconds = CpuSeconds() - cpu;
+    timing.operations = static_cast<int>(general);
+    return timing;
+}
+
+// A fingerprint of every row of the four tables, date-times compared as values.
+std::string Fingerprint(db::Connection& connection) {
+    struct Table {
+        const char* sql;
+        std::vector<const char*> columns;
+    };
+    const Table tables[] = {
+        {"SELECT ID AS K,0 AS S,InputDate,Date,StartTime,EndTime FROM General ORDER BY ID",
+         {"InputDate", "Date", "StartTime", "EndTime"}},
+        {"SELECT GeneralID AS K,DriverID AS S,StartTime,EndTime,Date FROM DriversTime "
+         "ORDER BY GeneralID,DriverID",
+         {"StartTime", "EndTime", "Date"}},
+        {"SELECT GeneralID AS K,SeqNo AS S,Date FROM EventLog ORDER BY GeneralID,SeqNo",
+         {"Date"}},
+        {"SELECT GeneralID AS K,Page AS S,RecDate,RecStart,RecEnd FROM OpData "
+         "ORDER BY GeneralID,Page",
+         {"RecDate", "RecStart", "RecEnd"}},
+    };
+    std::uint64_t hash = 1469598103934665603ull;
+    std::int64_t rows = 0;
+    auto mix = [&](const std::string& text) {
+        for (unsigned char c : text) hash = (hash ^ c) * 1099511628211ull;
+        hash = (hash ^ 0xFFu) * 1099511628211ull;
+    };
+    for (const auto& table : tables) {
+        auto statement = connection.Prepare(table.sql);
+        statement.Execute();
+        while (statement.Fetch()) {
+            ++rows;
+            mix(std::to_string(*statement.GetInt("K")) + "/" +
+                std::to_string(*statement.GetInt("S")));
+            for (const char* column : table.columns) {
+                const auto value = statement.GetDateTime(column);
+                mix(value ? FormatIso(*value) : "NULL");
+            }
+        }
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%016llx/%lld", static_cast<unsigned long long>(hash),
+                  static_cast<long long>(rows));
+    return text;
+}
+
+std::string SqliteConnectionString(const std::filesystem::path& file) {
+    return "Driver=SQLite3;Database=" + file.string() + ";";
+}
+
+// Peak resident memory (KiB) of a fresh process that only runs the correction on the database.
+long MeasureRunMemory(const std::string& connectionString) {
+    const pid_t child = fork();
+    if (child < 0) throw std::runtime_error("fork failed");
+    if (child == 0) {
+        execl("/proc/self/exe", "tovrik-bench", "--child-run", connectionString.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0) {
+        throw std::runtime_error("the memory run failed");
+    }
+    return usage.ru_maxrss;
+}
+
+int ChildRun(const std::string& connectionString) {
+    try {
+        db::Connection connection;
+        connection.Open(connectionString);
+        const Timing timing = RunTovrik(connection);
+        return timing.operations > 0 ? 0 : 1;
+    } catch (const std::exception& error) {
+        std::cerr << "tovrik-bench: " << error.what() << "\n";
+        return 1;
+    }
+}
+
+void Bench(const std::string& backend, const std::string& connectionString,
+           const Options& options) {
+    db::Connection connection;
+    connection.Open(connectionString);
+    std::optional<Timing> bestTovrik, bestSetBased;
+    double longestGap = 0;
+    std::string tovrikPrint, setBasedPrint;
+    for (int round = 0; round < options.repeat; ++round) {
+        Build(connection, options.operations);
+        const Timing tovrik = RunTovrik(connection);
+        tovrikPrint = Fingerprint(connection);
+        Build(connection, options.operations);
+        const Timing setBased = RunSetBased(connection);
+        setBasedPrint = Fingerprint(connection);
+        if (tovrikPrint != setBasedPrint || tovrik.rows != setBased.rows ||
+            tovrik.operations != setBased.operations) {
+            throw std::runtime_error("the two databases differ: " + tovrikPrint + " rows " +
+                                     std::to_string(tovrik.rows) + " against " + setBasedPrint +
+                                     " rows " + std::to_string(setBased.rows));
+        }
+        std::fprintf(stderr,
+                     "tovrik-bench: %s round %d: tovrik %.3f s (client CPU %.3f s), set-based "
+                     "%.3f s (client CPU %.3f s), %d event rounds, longest %.1f ms without\n",
+                     backend.c_str(), round + 1, tovrik.seconds, tovrik.cpuSeconds,
+                     setBased.seconds, setBased.cpuSeconds, tovrik.eventRounds,
+                     tovrik.longestGap * 1000);
+        longestGap = std::max(longestGap, tovrik.longestGap);
+        if (!bestTovrik || tovrik.seconds < bestTovrik->seconds) bestTovrik = tovrik;
+        if (!bestSetBased || setBased.seconds < bestSetBased->seconds) bestSetBased = setBased;
+    }
+    std::printf("bench: backend=%s operations=%d rows=%lld tovrik_s=%.3f setbased_s=%.3f "
+                "ratio=%.2f\n",
+                backend.c_str(), bestTovrik->operations, static_cast<long long>(bestTovrik->rows),
+                bestTovrik->seconds, bestSetBased->seconds,
+                bestTovrik->seconds / bestSetBased->seconds);
+    std::printf("events: backend=%s longest_gap_ms=%.1f\n", backend.c_str(), longestGap * 1000);
+    for (int size : options.memorySizes) {
+        Build(connection, size);
+        std::printf("memory: backend=%s operations=%d peak_rss_kib=%ld\n", backend.c_str(), size,
+                    MeasureRunMemory(connectionString));
+    }
+    sampledata::DropSuiteSchema(connection);
+    std::fflush(stdout);
+}
+
+std::vector<int> ParseSizes(const std::string& text) {
+    std::vector<int> sizes;
+    std::stringstream in(text);
+    for (std::string item; std::getline(in, item, ',');) sizes.push_back(std::stoi(item));
+    return sizes;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (const char* pg = std::getenv("TOVRIK_BENCH_PG")) options.pg = pg;
+    bool onlyPg = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) {
+                std::cerr << "tovrik-bench: " << arg << " needs a value\n";
+                std::exit(2);
+            }
+            return argv[++i];
+        };
+        if (arg == "--child-run") {
+            options.childConnection = value();
+        } else if (arg == "--pg") {
+            options.pg = value();
+        } else if (arg == "--pg-only") {
+            onlyPg = true;
+        } else if (arg == "--sqlite-only") {
+            options.pg.clear();
+        } else if (arg == "--operations") {
+            options.operations = std::stoi(value());
+        } else if (arg == "--repeat") {
+            options.repeat = std::max(1, std::stoi(value()));
+        } else if (arg == "--memory-sizes") {
+            options.memorySizes = ParseSizes(value());
+        } else {
+            std::cerr << "usage: tovrik-bench [--pg <connection string>] [--pg-only | "
+                         "--sqlite-only] [--operations N] [--repeat R] [--memory-sizes N1,N2]\n";
+            return 2;
+        }
+    }
+    if (!options.childConnection.empty()) return ChildRun(options.childConnection);
+
+    try {
+        if (!onlyPg) {
+            char pattern[] = "/tmp/tovrik-bench-XXXXXX";
+            if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+            const std::filesystem::path folder = pattern;
+            try {
+                Bench("sqlite", SqliteConnectionString(folder / "suite.db"), options);
+            } catch (...) {
+                std::filesystem::remove_all(folder);
+                throw;
+            }
+            std::filesystem::remove_all(folder);
+        }
+        if (!options.pg.empty()) Bench("postgresql", options.pg, options);
+    } catch (const db::DbError& error) {
+        std::cerr << "tovrik-bench: " << error.what() << "\n";
+        return 1;
+    } catch (const std::exception& error) {
+        std::cerr << "tovrik-bench: " << error.what() << "\n";
+        return 1;
+    }
+    return 0;
+}
