@@ -16,9 +16,7 @@
 #include "gui/qt_message_boxes.h"
 
 // Q_INIT_RESOURCE must be used outside any namespace; the icons live in a static library.
-static void InitIconResources() {
-    Q_INIT_RESOURCE(icons);
-}
+static void InitIconResources() { Q_INIT_RESOURCE(icons); }
 
 namespace tovrik {
 
@@ -29,7 +27,6 @@ constexpr int kClientHeight = 224;
 // Pixel sizes of the fonts at 96 dpi: 12 pt, 14.25 pt and the window default of 9 pt.
 constexpr int kLabelFontPixels = 16;
 constexpr int kPickerFontPixels = 19;
-constexpr int kDefaultFontPixels = 12;
 
 const DateTime kInitialInputEnd{2019, 4, 1, 0, 0, 0, 0};
 
@@ -47,8 +44,8 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, const 
 
 QFont GothicFont(int pixelSize, bool narrowDigits) {
     QStringList families{QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
-                         QStringLiteral("IPAPGothic"), QStringLiteral("IPAexGothic"),
-                         QStringLiteral("IPAGothic"), QStringLiteral("Noto Sans CJK JP")};
+                         QStringLiteral("IPAPGothic"),      QStringLiteral("IPAexGothic"),
+                         QStringLiteral("IPAGothic"),       QStringLiteral("Noto Sans CJK JP")};
     if (narrowDigits) families.move(families.indexOf(QStringLiteral("IPAGothic")), 2);
     QFont font;
     font.setFamilies(families);
@@ -59,8 +56,8 @@ QFont GothicFont(int pixelSize, bool narrowDigits) {
     return font;
 }
 
-frmMain::frmMain(StartState& state, const Clock& clock, MessageBoxes* boxes,
-                 ExitAction exitProgram, QWidget* parent)
+frmMain::frmMain(StartState& state, const Clock& clock, MessageBoxes* boxes, ExitAction exitProgram,
+                 QWidget* parent)
     : QWidget(parent),
       state_(state),
       clock_(clock),
@@ -118,8 +115,8 @@ void frmMain::BuildControls() {
 
     Label5 = MakeLabel(this, "Label5", QString(), QRect(8, 128, 177, 17));
 
-    Label3 = MakeLabel(this, "Label3", QStringLiteral("接続データベース："),
-                       QRect(8, 152, 289, 25));
+    Label3 =
+        MakeLabel(this, "Label3", QStringLiteral("接続データベース："), QRect(8, 152, 289, 25));
     Label3->setFont(GothicFont(kLabelFontPixels));
 
     cmdStart = new QPushButton(QStringLiteral("開始"), this);
@@ -177,9 +174,7 @@ void frmMain::cmdStart_Click() {
     if (unloaded_) ReleaseConnection();
 }
 
-void frmMain::cmdEnd_Click() {
-    close();
-}
+void frmMain::cmdEnd_Click() { close(); }
 
 void frmMain::closeEvent(QCloseEvent* event) {
     event->accept();  // the unload never asks and cannot be cancelled
@@ -194,9 +189,7 @@ void frmMain::Form_Unload() {
     exitProgram_();
 }
 
-void frmMain::ReleaseConnection() {
-    state_.DbConnection.reset();
-}
+void frmMain::ReleaseConnection() { state_.DbConnection.reset(); }
 
 void frmMain::SetStatusText(const std::string& text) {
     if (unloaded_) return;
@@ -204,9 +197,7 @@ void frmMain::SetStatusText(const std::string& text) {
     Label2->setText(ToDisplayText(text));
 }
 
-std::string frmMain::StatusText() const {
-    return statusText_;
-}
+std::string frmMain::StatusText() const { return statusText_; }
 
 void frmMain::SetProgressMaximum(int maximum) {
     if (unloaded_) return;

@@ -91,5 +91,7 @@ private:
 // that Linux has. `narrowDigits` prefers IPAGothic, whose half-width digits are as wide as the
 // Windows font's; IPAPGothic's wider digits would not fit "yyyy/MM" into the pickers.
 QFont GothicFont(int pixelSize, bool narrowDigits = false);
+// The window default font's pixel size (9 pt): buttons, Label4, Label5 and message boxes.
+inline constexpr int kDefaultFontPixels = 12;
 
 }  // namespace tovrik

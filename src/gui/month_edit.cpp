@@ -10,10 +10,10 @@ const QDateTime kMaximum(QDate(9999, 12, 31), QTime(23, 59, 59, 999), Qt::UTC);
 }  // namespace
 
 QDateTime ToQDateTime(const DateTime& value) {
-    return QDateTime(QDate(value.Year, value.Month, value.Day),
-                     QTime(value.Hour, value.Minute, value.Second,
-                           static_cast<int>(value.Fraction / 1'000'000)),
-                     Qt::UTC);
+    return QDateTime(
+        QDate(value.Year, value.Month, value.Day),
+        QTime(value.Hour, value.Minute, value.Second, static_cast<int>(value.Fraction / 1'000'000)),
+        Qt::UTC);
 }
 
 DateTime FromQDateTime(const QDateTime& value) {
@@ -39,9 +39,7 @@ MonthEdit::MonthEdit(QWidget* parent) : QDateTimeEdit(parent) {
     setCurrentSection(QDateTimeEdit::MonthSection);
 }
 
-DateTime MonthEdit::Value() const {
-    return FromQDateTime(dateTime());
-}
+DateTime MonthEdit::Value() const { return FromQDateTime(dateTime()); }
 
 void MonthEdit::SetValue(const DateTime& value) {
     QDateTime converted = ToQDateTime(value);
@@ -75,8 +73,6 @@ QAbstractSpinBox::StepEnabled MonthEdit::stepEnabled() const {
     return enabled;
 }
 
-bool MonthEdit::focusNextPrevChild(bool next) {
-    return QWidget::focusNextPrevChild(next);
-}
+bool MonthEdit::focusNextPrevChild(bool next) { return QWidget::focusNextPrevChild(next); }
 
 }  // namespace tovrik

@@ -1,10 +1,8 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "common/date_time.h"
-#include "common/message_box.h"
 #include "platform/platform.h"
 
 namespace tovrik::test {
@@ -18,20 +16,6 @@ public:
 
 private:
     DateTime now_;
-};
-
-// Records every box instead of showing it; never blocks.
-class RecordingBoxes final : public MessageBoxes {
-public:
-    struct Box {
-        std::string Text;
-        std::string Caption;
-        MessageIcon Icon;
-    };
-    void Show(const std::string& text, const std::string& caption, MessageIcon icon) override {
-        Shown.push_back({text, caption, icon});
-    }
-    std::vector<Box> Shown;
 };
 
 }  // namespace tovrik::test

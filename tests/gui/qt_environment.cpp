@@ -1,7 +1,7 @@
 #include <memory>
 
-#include <QApplication>
 #include <gtest/gtest.h>
+#include <QApplication>
 
 namespace {
 

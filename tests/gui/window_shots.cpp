@@ -38,13 +38,16 @@ void Save(QWidget& widget, const std::filesystem::path& file) {
     }
 }
 
-// Takes the "during" picture at the third operation of the run.
+// Takes the "during" picture at the first progress point that is not the last.
 class ShotWindow final : public tovrik::frmMain {
 public:
     using frmMain::frmMain;
     std::filesystem::path during;
     bool ProcessEvents() override {
-        if (!during.empty() && StatusText().rfind("3/", 0) == 0) {
+        const std::string status = StatusText();
+        const auto slash = status.find('/');
+        if (!during.empty() && slash != std::string::npos &&
+            status.substr(0, slash) != status.substr(slash + 1)) {
             Save(*this, during);
             during.clear();
         }
@@ -99,13 +102,16 @@ int main(int argc, char** argv) {
         more.FirstId = 100;
         return more;
     }());
-    QTimer::singleShot(0, [&] {
+    QTimer boxWatch;
+    QObject::connect(&boxWatch, &QTimer::timeout, [&] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             Save(*box, out / "4-error-box.png");
             box->accept();
         }
     });
+    boxWatch.start(20);
     window.findChild<QPushButton*>(QStringLiteral("cmdStart"))->click();
+    boxWatch.stop();
     Save(window, out / "5-after-error.png");
 
     window.close();

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QFontInfo>
 #include <QFontMetrics>
@@ -12,7 +13,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <gtest/gtest.h>
 
 #include "gui/gui_test_support.h"
 #include "gui/month_edit.h"
@@ -23,7 +23,7 @@ namespace tovrik {
 namespace {
 
 using test::FixedClock;
-using test::RecordingBoxes;
+using test::RecordingMessageBoxes;
 
 const DateTime kNow{2019, 4, 10, 19, 5, 12, 0};
 
@@ -39,7 +39,7 @@ struct WindowUnderTest {
     explicit WindowUnderTest(StartState& state)
         : window(state, clock, &boxes, [this] { ++exits; }) {}
     FixedClock clock{kNow};
-    RecordingBoxes boxes;
+    RecordingMessageBoxes boxes;
     int exits = 0;
     frmMain window;
 };
@@ -79,14 +79,14 @@ TEST_P(FormLoad, ShowsTheDatabaseAndHostingAndTheInitialMonths) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, FormLoad,
-    testing::Values(
-        LoadCase{"NamedDatabase", "NuvralData", false, QStringLiteral("接続データベース：NuvralData"),
-                 QString()},
-        LoadCase{"EmptyName", "", false, QStringLiteral("接続データベース："), QString()},
-        LoadCase{"Hosting", "運行DB", true, QStringLiteral("接続データベース：運行DB"),
-                 QStringLiteral("ホスティング使用")},
-        LoadCase{"MarkupIsText", "<b>x</b>", false, QStringLiteral("接続データベース：<b>x</b>"),
-                 QString()}),
+    testing::Values(LoadCase{"NamedDatabase", "NuvralData", false,
+                             QStringLiteral("接続データベース：NuvralData"), QString()},
+                    LoadCase{"EmptyName", "", false, QStringLiteral("接続データベース："),
+                             QString()},
+                    LoadCase{"Hosting", "運行DB", true, QStringLiteral("接続データベース：運行DB"),
+                             QStringLiteral("ホスティング使用")},
+                    LoadCase{"MarkupIsText", "<b>x</b>", false,
+                             QStringLiteral("接続データベース：<b>x</b>"), QString()}),
     [](const testing::TestParamInfo<LoadCase>& p) { return std::string(p.param.Name); });
 
 // What each label may show, at its widest.
@@ -120,7 +120,8 @@ TEST_P(LabelFits, TextFitsItsBoxInAJapaneseGothicFont) {
     const QFontMetrics metrics(label->font());
     for (const QChar ch : label->text()) {
         if (ch != QLatin1Char('\n')) {
-            EXPECT_TRUE(metrics.inFont(ch)) << "no glyph for U+" << std::hex << static_cast<int>(ch.unicode());
+            EXPECT_TRUE(metrics.inFont(ch))
+                << "no glyph for U+" << std::hex << static_cast<int>(ch.unicode());
         }
     }
 
@@ -129,8 +130,8 @@ TEST_P(LabelFits, TextFitsItsBoxInAJapaneseGothicFont) {
                       (label->wordWrap() ? static_cast<int>(Qt::TextWordWrap) : 0);
     const QRect needed = metrics.boundingRect(area, flags, label->text());
     EXPECT_TRUE(area.contains(needed))
-        << c.Label << " needs " << needed.width() << "x" << needed.height() << " at "
-        << needed.x() << "," << needed.y() << " in " << area.width() << "x" << area.height();
+        << c.Label << " needs " << needed.width() << "x" << needed.height() << " at " << needed.x()
+        << "," << needed.y() << " in " << area.width() << "x" << area.height();
 
     const QRect onWindow = needed.translated(label->pos());
     bool above = false;
@@ -147,15 +148,14 @@ TEST_P(LabelFits, TextFitsItsBoxInAJapaneseGothicFont) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, LabelFits,
-    testing::Values(
-        FitCase{"Caption", "Label1", ""}, FitCase{"Separator", "Label4", ""},
-        FitCase{"Hosting", "Label5", ""}, FitCase{"Database", "Label3", ""},
-        FitCase{"Counting", "Label2", "件数確認中"},
-        FitCase{"NoData", "Label2", "修正が必要なデータはありません"},
-        FitCase{"Progress", "Label2", "99999/99999"},
-        FitCase{"Report", "Label2",
-                "99999件の修正が終了しました\r\n開始：2019/12/28 23:58:58\r\n"
-                "終了：2019/12/28 23:59:59"}),
+    testing::Values(FitCase{"Caption", "Label1", ""}, FitCase{"Separator", "Label4", ""},
+                    FitCase{"Hosting", "Label5", ""}, FitCase{"Database", "Label3", ""},
+                    FitCase{"Counting", "Label2", "件数確認中"},
+                    FitCase{"NoData", "Label2", "修正が必要なデータはありません"},
+                    FitCase{"Progress", "Label2", "99999/99999"},
+                    FitCase{"Report", "Label2",
+                            "99999件の修正が終了しました\r\n開始：2019/12/28 23:58:58\r\n"
+                            "終了：2019/12/28 23:59:59"}),
     [](const testing::TestParamInfo<FitCase>& p) { return std::string(p.param.Name); });
 
 TEST(Window, PickerTextFitsItsEditField) {
@@ -174,8 +174,7 @@ TEST(Window, PickerTextFitsItsEditField) {
         const QMargins margins = field->textMargins();
         const int room = field->contentsRect().width() - margins.left() - margins.right() - 4;
         EXPECT_LE(metrics.horizontalAdvance(field->text()), room) << name;
-        EXPECT_LE(metrics.tightBoundingRect(field->text()).height(),
-                  field->contentsRect().height())
+        EXPECT_LE(metrics.tightBoundingRect(field->text()).height(), field->contentsRect().height())
             << name;
     }
 }

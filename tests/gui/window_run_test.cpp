@@ -1,0 +1,330 @@
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <QApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+#include "gui/frm_main.h"
+#include "gui/gui_test_support.h"
+#include "gui/month_edit.h"
+#include "sampledata/sample_data.h"
+#include "support/test_support.h"
+
+namespace tovrik {
+namespace {
+
+using sampledata::kRolloverDays;
+
+// Every date-time value of the four tables, by table, operation and row key.
+using RowKey = std::tuple<std::string, std::int64_t, std::int64_t>;
+using Snapshot = std::map<RowKey, std::vector<std::optional<DateTime>>>;
+
+Snapshot Take(db::Connection& connection) {
+    struct Table {
+        const char* Name;
+        const char* Sql;
+        std::vector<const char*> Columns;
+    };
+    const Table tables[] = {
+        {"General",
+         "SELECT ID AS g, ID AS k, Date, StartTime, EndTime FROM General",
+         {"Date", "StartTime", "EndTime"}},
+        {"DriversTime",
+         "SELECT GeneralID AS g, DriverID AS k, StartTime, EndTime, Date "
+         "FROM DriversTime",
+         {"StartTime", "EndTime", "Date"}},
+        {"EventLog", "SELECT GeneralID AS g, SeqNo AS k, Date FROM EventLog", {"Date"}},
+        {"OpData",
+         "SELECT GeneralID AS g, Page AS k, RecDate, RecStart, RecEnd FROM OpData",
+         {"RecDate", "RecStart", "RecEnd"}},
+    };
+    Snapshot snapshot;
+    for (const Table& table : tables) {
+        db::Statement rows = connection.Prepare(table.Sql);
+        rows.Execute();
+        while (rows.Fetch()) {
+            auto& values = snapshot[{table.Name, *rows.GetInt("g"), *rows.GetInt("k")}];
+            for (const char* column : table.Columns) values.push_back(rows.GetDateTime(column));
+        }
+    }
+    return snapshot;
+}
+
+enum class OperationState { Untouched, Moved, Mixed };
+
+// Per operation: were all its values moved by 1024 weeks, none, or some?
+std::map<std::int64_t, OperationState> Compare(const Snapshot& before, const Snapshot& after) {
+    std::map<std::int64_t, std::pair<int, int>> counts;  // unchanged, moved
+    for (const auto& [key, values] : before) {
+        const auto found = after.find(key);
+        if (found == after.end()) {
+            ADD_FAILURE() << "row lost: " << std::get<0>(key) << " " << std::get<2>(key);
+            continue;
+        }
+        auto& [unchanged, moved] = counts[std::get<1>(key)];
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            if (found->second[i] == values[i]) {
+                ++unchanged;
+            } else if (values[i] && found->second[i] == AddDays(*values[i], kRolloverDays)) {
+                ++moved;
+            } else {
+                ADD_FAILURE() << std::get<0>(key) << " row " << std::get<2>(key) << " of "
+                              << std::get<1>(key) << " changed by something else";
+            }
+        }
+    }
+    std::map<std::int64_t, OperationState> states;
+    for (const auto& [id, count] : counts) {
+        states[id] = count.second == 0  ? OperationState::Untouched
+                     : count.first == 0 ? OperationState::Moved
+                                        : OperationState::Mixed;
+    }
+    return states;
+}
+
+// The window's state each time the run lets it process events.
+struct EventPoint {
+    std::string Status;
+    bool StartEnabled;
+    bool EndEnabled;
+    int Value;
+    int Maximum;
+};
+
+// The real window, watched at every event-processing point; it can be told to close there.
+class WatchedWindow final : public frmMain {
+public:
+    using frmMain::frmMain;
+    std::vector<EventPoint> Points;
+    std::optional<std::size_t> CloseAtPoint;
+
+    bool ProcessEvents() override {
+        Points.push_back({StatusText(), findChild<QPushButton*>("cmdStart")->isEnabled(),
+                          findChild<QPushButton*>("cmdEnd")->isEnabled(),
+                          findChild<QProgressBar*>("pbrCount")->value(),
+                          findChild<QProgressBar*>("pbrCount")->maximum()});
+        if (CloseAtPoint && *CloseAtPoint + 1 == Points.size()) {
+            QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        }
+        return frmMain::ProcessEvents();
+    }
+};
+
+const DateTime kNow{2019, 4, 10, 9, 5, 12, 0};
+
+class WindowRun : public testing::Test {
+protected:
+    void SetUp() override {
+        seed_ = db_.Connect();
+        sampledata::CreateSuiteSchema(*seed_);
+        spec_.Affected = 20;
+        spec_.Unaffected = 5;
+        spec_.AffectedOtherMonth = 4;
+        data_ = sampledata::FillSampleData(*seed_, spec_);
+        before_ = Take(*seed_);
+        state_.DbLogin.Database = "NuvralData";
+        state_.DbConnection = db_.Connect();
+        window_ = std::make_unique<WatchedWindow>(state_, clock_, &boxes_, [this] { ++exits_; });
+        window_->show();
+        QApplication::processEvents();
+    }
+
+    void PickAndStart(const DateTime& inputDate, const DateTime& inputEnd) {
+        window_->findChild<MonthEdit*>("dtpInputDate")->SetValue(inputDate);
+        window_->findChild<MonthEdit*>("dtpInputEnd")->SetValue(inputEnd);
+        window_->Points.clear();
+        window_->findChild<QPushButton*>("cmdStart")->click();
+    }
+
+    QString Label2() const { return window_->findChild<QLabel*>("Label2")->text(); }
+    QProgressBar& Bar() const { return *window_->findChild<QProgressBar*>("pbrCount"); }
+    bool ButtonsEnabled() const {
+        return window_->findChild<QPushButton*>("cmdStart")->isEnabled() &&
+               window_->findChild<QPushButton*>("cmdEnd")->isEnabled();
+    }
+    std::map<std::int64_t, OperationState> Changes() { return Compare(before_, Take(*seed_)); }
+
+    test::SqliteSuiteDb db_;
+    std::unique_ptr<db::Connection> seed_;
+    sampledata::SampleSpec spec_;
+    sampledata::SampleData data_;
+    Snapshot before_;
+    StartState state_;
+    test::FixedClock clock_{kNow};
+    test::RecordingMessageBoxes boxes_;
+    int exits_ = 0;
+    std::unique_ptr<WatchedWindow> window_;
+};
+
+struct RangeCase {
+    const char* Name;
+    DateTime InputDate;
+    DateTime InputEnd;
+    bool IncludesNextMonth;
+};
+
+class WindowRunRange : public WindowRun, public testing::WithParamInterface<RangeCase> {};
+
+TEST_P(WindowRunRange, MovesTheSelectedOperationsAndShowsTheReport) {
+    const RangeCase& c = GetParam();
+    PickAndStart(c.InputDate, c.InputEnd);
+
+    std::vector<std::int64_t> expected = data_.AffectedIds;
+    if (c.IncludesNextMonth) {
+        expected.insert(expected.end(), data_.OtherMonthIds.begin(), data_.OtherMonthIds.end());
+    }
+    const auto changes = Changes();
+    for (const auto& [id, change] : changes) {
+        const bool selected = std::find(expected.begin(), expected.end(), id) != expected.end();
+        EXPECT_EQ(change, selected ? OperationState::Moved : OperationState::Untouched)
+            << "operation " << id;
+    }
+    const QString n = QString::number(expected.size());
+    EXPECT_EQ(Label2(), n + QStringLiteral("件の修正が終了しました\n開始：2019/04/10 9:05:12\n"
+                                           "終了：2019/04/10 9:05:12"));
+    EXPECT_EQ(Bar().maximum(), static_cast<int>(expected.size()));
+    EXPECT_EQ(Bar().value(), Bar().maximum());
+    EXPECT_TRUE(ButtonsEnabled());
+    EXPECT_TRUE(boxes_.Shown.empty());
+
+    // Every event-processing point: both buttons off; after counting, "i/N" with the bar at i.
+    ASSERT_GE(window_->Points.size(), 2U);
+    EXPECT_EQ(window_->Points.front().Status, "件数確認中");
+    int last = 0;
+    for (const EventPoint& point : window_->Points) {
+        EXPECT_FALSE(point.StartEnabled) << point.Status;
+        EXPECT_FALSE(point.EndEnabled) << point.Status;
+        if (&point == &window_->Points.front()) continue;
+        std::smatch parts;
+        ASSERT_TRUE(std::regex_match(point.Status, parts, std::regex(R"((\d+)/(\d+))")))
+            << point.Status;
+        const int i = std::stoi(parts[1]);
+        EXPECT_EQ(parts[2], n.toStdString());
+        EXPECT_GT(i, last);
+        EXPECT_EQ(point.Value, i);
+        EXPECT_EQ(point.Maximum, static_cast<int>(expected.size()));
+        last = i;
+    }
+    EXPECT_EQ(last, static_cast<int>(expected.size()));
+    EXPECT_EQ(exits_, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ranges, WindowRunRange,
+    testing::Values(
+        RangeCase{"SameMonthOnBoth", {2019, 4, 10, 9, 5, 12, 0}, {2019, 4, 1, 0, 0, 0, 0}, false},
+        RangeCase{"EarlierFirst", {2019, 4, 30, 23, 0, 0, 0}, {2019, 5, 1, 0, 0, 0, 0}, true},
+        RangeCase{"LaterFirst", {2019, 5, 31, 0, 0, 0, 0}, {2019, 4, 1, 0, 0, 0, 0}, true}),
+    [](const testing::TestParamInfo<RangeCase>& p) { return std::string(p.param.Name); });
+
+TEST_F(WindowRun, NothingToCorrectShowsItsTextWithTheBarAtZero) {
+    PickAndStart({2019, 4, 10, 9, 5, 12, 0}, {2019, 4, 1, 0, 0, 0, 0});
+    ASSERT_EQ(Bar().value(), static_cast<int>(data_.AffectedIds.size()));
+    before_ = Take(*seed_);
+
+    PickAndStart({2019, 4, 10, 9, 5, 12, 0}, {2019, 4, 1, 0, 0, 0, 0});  // already moved
+    EXPECT_EQ(Label2(), QStringLiteral("修正が必要なデータはありません"));
+    EXPECT_EQ(Bar().value(), 0);
+    EXPECT_TRUE(ButtonsEnabled());
+    for (const auto& [id, change] : Changes()) {
+        EXPECT_EQ(change, OperationState::Untouched) << "operation " << id;
+    }
+
+    PickAndStart({2018, 1, 1, 0, 0, 0, 0}, {2017, 12, 1, 0, 0, 0, 0});  // no operations at all
+    EXPECT_EQ(Label2(), QStringLiteral("修正が必要なデータはありません"));
+    EXPECT_EQ(Bar().value(), 0);
+    EXPECT_TRUE(ButtonsEnabled());
+    EXPECT_TRUE(boxes_.Shown.empty());
+}
+
+TEST_F(WindowRun, AFailingRunShowsOneErrorBoxAndEnablesTheButtons) {
+    seed_->Execute("DROP TABLE EventLog");
+    PickAndStart({2019, 4, 10, 9, 5, 12, 0}, {2019, 4, 1, 0, 0, 0, 0});
+    ASSERT_EQ(boxes_.Shown.size(), 1U);
+    EXPECT_EQ(boxes_.Shown[0].Caption, "Nuvral日付修正");
+    EXPECT_EQ(boxes_.Shown[0].Icon, MessageIcon::Exclamation);
+    EXPECT_EQ(boxes_.Shown[0].Text.rfind("処理中にエラーが発生しました。\r\n", 0), 0U);
+    EXPECT_EQ(Label2(), QString());
+    EXPECT_TRUE(ButtonsEnabled());
+    EXPECT_EQ(exits_, 0);
+}
+
+class WindowClosedMidRun : public WindowRun, public testing::WithParamInterface<std::size_t> {};
+
+// Closing at an event point ends the program; the connection is closed (rolling back what was
+// not committed) and released once the run has returned, and no operation is half moved.
+TEST_P(WindowClosedMidRun, EndsTheProgramAndLeavesEveryOperationWholeOrUntouched) {
+    window_->CloseAtPoint = GetParam();
+    PickAndStart({2019, 4, 10, 9, 5, 12, 0}, {2019, 4, 1, 0, 0, 0, 0});
+
+    EXPECT_EQ(exits_, 1);
+    EXPECT_TRUE(window_->Unloaded());
+    EXPECT_FALSE(window_->isVisible());
+    EXPECT_EQ(state_.DbConnection, nullptr);
+    EXPECT_EQ(window_->Points.size(), GetParam() + 1) << "the run went on after the close";
+    EXPECT_TRUE(boxes_.Shown.empty());
+
+    int moved = 0;
+    for (const auto& [id, change] : Changes()) {
+        EXPECT_NE(change, OperationState::Mixed) << "operation " << id << " half moved";
+        if (change == OperationState::Moved) {
+            ++moved;
+            EXPECT_NE(std::find(data_.AffectedIds.begin(), data_.AffectedIds.end(), id),
+                      data_.AffectedIds.end());
+        }
+    }
+    EXPECT_LT(moved, static_cast<int>(data_.AffectedIds.size()));
+    if (GetParam() == 0) {
+        EXPECT_EQ(moved, 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Points, WindowClosedMidRun, testing::Values(0U, 1U, 2U),
+                         [](const testing::TestParamInfo<std::size_t>& p) {
+                             return p.param == 0 ? std::string("WhileCounting")
+                                                 : "AtProgressPoint" + std::to_string(p.param);
+                         });
+
+// Without an injected exit action the window leaves the application's event loop: the program's
+// exec() returns as soon as the run has unwound, with the connection released.
+TEST(WindowDefaultExit, ClosingMidRunLeavesTheEventLoop) {
+    test::SqliteSuiteDb db;
+    auto seed = db.Connect();
+    sampledata::CreateSuiteSchema(*seed);
+    sampledata::SampleSpec spec;
+    spec.Affected = 30;
+    sampledata::FillSampleData(*seed, spec);
+    StartState state;
+    state.DbConnection = db.Connect();
+    test::FixedClock clock(kNow);
+    test::RecordingMessageBoxes boxes;
+    WatchedWindow window(state, clock, &boxes);
+    window.findChild<MonthEdit*>("dtpInputEnd")->SetValue({2019, 4, 1, 0, 0, 0, 0});
+    window.CloseAtPoint = 1;
+    window.show();
+
+    // Only the window may end the loop: not Qt's last-window rule, and 1 after a time-out.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QTimer::singleShot(20'000, [] { QCoreApplication::exit(1); });
+    QMetaObject::invokeMethod(window.findChild<QPushButton*>("cmdStart"), &QPushButton::click,
+                              Qt::QueuedConnection);
+    EXPECT_EQ(QApplication::exec(), 0);
+    QApplication::setQuitOnLastWindowClosed(true);
+    EXPECT_TRUE(window.Unloaded());
+    EXPECT_EQ(window.Points.size(), 2U);
+    EXPECT_EQ(state.DbConnection, nullptr);
+}
+
+}  // namespace
+}  // namespace tovrik
