@@ -54,11 +54,14 @@ WString ToWide(std::string_view text) {
         bool ok = i + static_cast<std::size_t>(extra) < text.size();
         for (int k = 1; ok && k <= extra; ++k) {
             const auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
-            if ((next & 0xC0) != 0x80) ok = false;
-            else code = (code << 6) | (next & 0x3Fu);
+            if ((next & 0xC0) != 0x80)
+                ok = false;
+            else
+                code = (code << 6) | (next & 0x3Fu);
         }
         constexpr char32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
-        if (!ok || code < kMinimum[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+        if (!ok || code < kMinimum[extra] || code > 0x10FFFF ||
+            (code >= 0xD800 && code <= 0xDFFF)) {
             out.push_back(static_cast<SQLWCHAR>(kReplacement));
             ++i;
             continue;
@@ -119,8 +122,7 @@ SQLHENV Environment() {
         if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &handle))) {
             throw DbError("The ODBC driver manager could not be initialised", {});
         }
-        SQLSetEnvAttr(handle, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
-                      0);
+        SQLSetEnvAttr(handle, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
 #ifndef _WIN32
         // The SQLite driver loads unixODBC's installer library to read a data source and unloads
         // it after every connect. Holding it loaded saves that and keeps the frames of what it
@@ -214,9 +216,9 @@ void Check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle, std::string_v
 [[noreturn]] void Fail(std::string text) { throw DbError(std::move(text), {}); }
 
 // For a driver without wide entry points (the SQLite driver), unixODBC converts our UTF-16 text
-// into the character set of LC_CTYPE as it is when the connection handle is allocated. A UTF-8 locale for this
-// thread during the open makes that conversion UTF-8 whatever the process's locale is. (The
-// Windows driver manager converts with the system code page; nothing to do there.)
+// into the character set of LC_CTYPE as it is when the connection handle is allocated. A UTF-8
+// locale for this thread during the open makes that conversion UTF-8 whatever the process's locale
+// is. (The Windows driver manager converts with the system code page; nothing to do there.)
 #ifdef _WIN32
 struct Utf8ThreadLocale {};
 #else
@@ -247,9 +249,9 @@ public:
         Check(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &handle_), SQL_HANDLE_DBC, dbc,
               "SQLAllocHandle");
         // Drivers without statement timeouts decline the attribute; the statement still runs.
-        SQLSetStmtAttr(handle_, SQL_ATTR_QUERY_TIMEOUT,
-                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(std::max(queryTimeout, 0))),
-                       0);
+        SQLSetStmtAttr(
+            handle_, SQL_ATTR_QUERY_TIMEOUT,
+            reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(std::max(queryTimeout, 0))), 0);
     }
     ~StatementHandle() {
         if (handle_ != SQL_NULL_HSTMT) SQLFreeHandle(SQL_HANDLE_STMT, handle_);
@@ -278,8 +280,7 @@ std::string LowerAscii(std::string text) {
 }
 
 DateTime FromStruct(const SQL_TIMESTAMP_STRUCT& ts) {
-    return DateTime{ts.year,   ts.month,  ts.day,         ts.hour,
-                    ts.minute, ts.second, ts.fraction};
+    return DateTime{ts.year, ts.month, ts.day, ts.hour, ts.minute, ts.second, ts.fraction};
 }
 
 SQL_TIMESTAMP_STRUCT ToStruct(const DateTime& value) {
@@ -337,7 +338,8 @@ std::optional<DateTime> ParseIso(std::string_view text) {
             std::uint32_t scale = 100'000'000;
             std::size_t digits = 0;
             for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos, ++digits) {
-                if (digits < 9) value.Fraction += static_cast<std::uint32_t>(text[pos] - '0') * scale;
+                if (digits < 9)
+                    value.Fraction += static_cast<std::uint32_t>(text[pos] - '0') * scale;
                 scale /= 10;
             }
             if (digits == 0 || pos != text.size()) return std::nullopt;
@@ -420,8 +422,7 @@ void Statement::Impl::DescribeColumns() {
     columnIndex.clear();
     SQLSMALLINT count = 0;
     Check(SQLNumResultCols(stmt, &count), SQL_HANDLE_STMT, stmt, "SQLNumResultCols");
-    for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(std::max<SQLSMALLINT>(count, 0));
-         ++i) {
+    for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(std::max<SQLSMALLINT>(count, 0)); ++i) {
         std::vector<SQLWCHAR> name(256);
         SQLSMALLINT nameLength = 0, sqlType = 0, decimals = 0, nullable = 0;
         SQLULEN size = 0;
@@ -436,9 +437,10 @@ void Statement::Impl::DescribeColumns() {
         }
         Check(rc, SQL_HANDLE_STMT, stmt, "SQLDescribeCol");
         Column column;
-        column.name = FromWide(name.data(), std::min<std::size_t>(
-                                                static_cast<std::size_t>(std::max<int>(nameLength, 0)),
-                                                name.size() - 1));
+        column.name =
+            FromWide(name.data(),
+                     std::min<std::size_t>(static_cast<std::size_t>(std::max<int>(nameLength, 0)),
+                                           name.size() - 1));
         switch (sqlType) {
             case SQL_BIT:
             case SQL_TINYINT:
@@ -483,7 +485,8 @@ void Statement::Impl::ReadRow() {
             SQL_TIMESTAMP_STRUCT value{};
             Check(SQLGetData(stmt, number, SQL_C_TYPE_TIMESTAMP, &value, sizeof value, &indicator),
                   SQL_HANDLE_STMT, stmt, "SQLGetData");
-            if (indicator != SQL_NULL_DATA) cell = Cell{CellKind::DateTime, 0, FromStruct(value), {}};
+            if (indicator != SQL_NULL_DATA)
+                cell = Cell{CellKind::DateTime, 0, FromStruct(value), {}};
         } else {
             // Long texts arrive in pieces; each call returns the next part.
             WString text;
@@ -496,8 +499,9 @@ void Statement::Impl::ReadRow() {
                 Check(rc, SQL_HANDLE_STMT, stmt, "SQLGetData");
                 if (indicator == SQL_NULL_DATA) break;
                 const std::size_t capacity = buffer.size() - 1;
-                const bool partial = indicator == SQL_NO_TOTAL ||
-                                     static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR) > capacity;
+                const bool partial =
+                    indicator == SQL_NO_TOTAL ||
+                    static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR) > capacity;
                 const std::size_t got =
                     partial ? capacity : static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR);
                 text.append(buffer.data(), got);
@@ -582,8 +586,8 @@ void Statement::BindText(int index, const std::string& value) {
     param.text = ToWide(value);
     param.indicator = static_cast<SQLLEN>(param.text.size() * sizeof(SQLWCHAR));
     // The buffer may have moved: always rebind.
-    impl_->Bind(index, param, SQL_C_WCHAR, SQL_WVARCHAR, std::max<SQLULEN>(param.text.size(), 1),
-                0, param.text.data(), param.indicator);
+    impl_->Bind(index, param, SQL_C_WCHAR, SQL_WVARCHAR, std::max<SQLULEN>(param.text.size(), 1), 0,
+                param.text.data(), param.indicator);
 }
 
 void Statement::BindNull(int index) {
@@ -703,12 +707,14 @@ void Connection::Open(const std::string& connectionString) {
     Check(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc), SQL_HANDLE_ENV, env, "SQLAllocHandle");
     dbc_ = dbc;
     // Both limit the open; drivers that do not know one of them ignore it.
-    SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT,
-                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(std::max(loginTimeout_, 0))),
-                      SQL_IS_UINTEGER);
-    SQLSetConnectAttr(dbc, SQL_ATTR_CONNECTION_TIMEOUT,
-                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(std::max(loginTimeout_, 0))),
-                      SQL_IS_UINTEGER);
+    SQLSetConnectAttr(
+        dbc, SQL_ATTR_LOGIN_TIMEOUT,
+        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(std::max(loginTimeout_, 0))),
+        SQL_IS_UINTEGER);
+    SQLSetConnectAttr(
+        dbc, SQL_ATTR_CONNECTION_TIMEOUT,
+        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(std::max(loginTimeout_, 0))),
+        SQL_IS_UINTEGER);
     WString text = ToWide(connectionString);
     if (text.size() > 32767) {
         Close();
@@ -716,10 +722,9 @@ void Connection::Open(const std::string& connectionString) {
     }
     SQLWCHAR completed[2048];
     SQLSMALLINT completedLength = 0;
-    const SQLRETURN rc =
-        SQLDriverConnectW(dbc, nullptr, text.data(), static_cast<SQLSMALLINT>(text.size()),
-                          completed, static_cast<SQLSMALLINT>(std::size(completed)),
-                          &completedLength, SQL_DRIVER_NOPROMPT);
+    const SQLRETURN rc = SQLDriverConnectW(
+        dbc, nullptr, text.data(), static_cast<SQLSMALLINT>(text.size()), completed,
+        static_cast<SQLSMALLINT>(std::size(completed)), &completedLength, SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(rc)) {
         auto records = ReadDiagnostics(SQL_HANDLE_DBC, dbc);
         std::string description = Describe(records);
@@ -762,9 +767,8 @@ std::string Connection::DbmsName() const {
     SQLSMALLINT bytes = 0;
     Check(SQLGetInfoW(dbc, SQL_DBMS_NAME, name, sizeof name, &bytes), SQL_HANDLE_DBC, dbc,
           "SQLGetInfo");
-    const auto length = std::min<std::size_t>(static_cast<std::size_t>(std::max<int>(bytes, 0)) /
-                                                  sizeof(SQLWCHAR),
-                                              std::size(name) - 1);
+    const auto length = std::min<std::size_t>(
+        static_cast<std::size_t>(std::max<int>(bytes, 0)) / sizeof(SQLWCHAR), std::size(name) - 1);
     return FromWide(name, length);
 }
 

@@ -18,7 +18,7 @@ namespace tovrik::db {
 struct Diagnostic {
     std::string SqlState;  // five characters, e.g. "08001"
     int NativeCode = 0;
-    std::string Message;   // the driver's text, trimmed of trailing newlines and boilerplate
+    std::string Message;  // the driver's text, trimmed of trailing newlines and boilerplate
 };
 
 // A failed database operation. what() is the description shown to the user: the messages of

@@ -41,9 +41,9 @@ TEST_P(OdbcTest, DateTimesRoundTripExactlyUnderADstZone) {
     tzset();
     CreateTable();
     const DateTime values[] = {
-        {2019, 3, 31, 2, 30, 0, 123'000'000},   // in the spring gap
-        {2019, 10, 27, 2, 30, 0, 0},            // the hour that happens twice
-        {1999, 8, 16, 0, 0, 0, 0},              // a rollover date
+        {2019, 3, 31, 2, 30, 0, 123'000'000},  // in the spring gap
+        {2019, 10, 27, 2, 30, 0, 0},           // the hour that happens twice
+        {1999, 8, 16, 0, 0, 0, 0},             // a rollover date
         {2000, 2, 29, 23, 59, 59, 999'000'000},
         {2008, 1, 1, 0, 0, 0, 1'000'000},
     };

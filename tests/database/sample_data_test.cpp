@@ -55,9 +55,9 @@ TEST_P(SampleDataTest, FillsTheSuiteTablesAsSpecified) {
               (DateTime{1999, 8, 16, 0, 0, 0, 0}));
     // Millisecond fractions survive the bound insert.
     EXPECT_EQ(DateTimeOf("SELECT StartTime AS V FROM General WHERE ID = 103").Fraction, 1'000'000u);
-    EXPECT_EQ(DateTimeOf("SELECT Date AS V FROM EventLog WHERE GeneralID = 100 AND SeqNo = 4")
-                  .Fraction,
-              500'000'000u);
+    EXPECT_EQ(
+        DateTimeOf("SELECT Date AS V FROM EventLog WHERE GeneralID = 100 AND SeqNo = 4").Fraction,
+        500'000'000u);
     // An unaffected operation is dated in 2019, an other-month one was read in during May.
     EXPECT_EQ(DateTimeOf("SELECT Date AS V FROM General WHERE ID = 101").Year, 2019);
     EXPECT_EQ(DateTimeOf("SELECT InputDate AS V FROM General WHERE ID = 102").Month, 5);

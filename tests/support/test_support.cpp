@@ -95,7 +95,8 @@ const PgServer& PgServerInfo() {
         std::map<std::string, std::string> values;
         for (std::string line; std::getline(in, line);) {
             const auto equals = line.find('=');
-            if (equals != std::string::npos) values[line.substr(0, equals)] = line.substr(equals + 1);
+            if (equals != std::string::npos)
+                values[line.substr(0, equals)] = line.substr(equals + 1);
         }
         PgServer result;
         result.Host = values["TOVRIK_PG_HOST"];
@@ -173,9 +174,7 @@ PgSuiteDb::~PgSuiteDb() {
     }
 }
 
-std::string PgSuiteDb::ConnectionString() const {
-    return PgDriverString(PgServerInfo(), name_);
-}
+std::string PgSuiteDb::ConnectionString() const { return PgDriverString(PgServerInfo(), name_); }
 
 DbLoginRecord PgSuiteDb::DsnLogin() {
     const PgServer& server = PgServerInfo();
@@ -205,8 +204,7 @@ void BackendTest::SetUp() {
         FAIL() << "Cannot open a " << BackendName(GetParam()) << " test database:\n"
                << Describe(error);
     } catch (const std::exception& error) {
-        FAIL() << "Cannot open a " << BackendName(GetParam()) << " test database: "
-               << error.what();
+        FAIL() << "Cannot open a " << BackendName(GetParam()) << " test database: " << error.what();
     }
 }
 

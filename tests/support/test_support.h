@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <ostream>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -141,13 +141,13 @@ std::unique_ptr<SuiteDb> MakeSuiteDb(Backend backend);
 std::string Describe(const db::DbError& error);
 
 // Runs a statement; a DbError becomes a fatal failure that shows Describe(error).
-#define TOVRIK_ASSERT_DB(statement)                                                       \
-    do {                                                                                  \
-        try {                                                                             \
-            statement;                                                                    \
-        } catch (const ::tovrik::db::DbError& dbError_) {                                 \
-            FAIL() << #statement << " failed:\n" << ::tovrik::test::Describe(dbError_);   \
-        }                                                                                 \
+#define TOVRIK_ASSERT_DB(statement)                                                     \
+    do {                                                                                \
+        try {                                                                           \
+            statement;                                                                  \
+        } catch (const ::tovrik::db::DbError& dbError_) {                               \
+            FAIL() << #statement << " failed:\n" << ::tovrik::test::Describe(dbError_); \
+        }                                                                               \
     } while (false)
 
 // A test fixture parameterised by backend: a fresh database and an open connection to it.
@@ -166,10 +166,10 @@ private:
 
 std::string BackendTestName(const testing::TestParamInfo<Backend>& info);
 
-#define TOVRIK_BACKEND_TEST_SUITE(Suite)                                                      \
-    INSTANTIATE_TEST_SUITE_P(Backends, Suite,                                                 \
-                             testing::Values(::tovrik::test::Backend::Sqlite,                 \
-                                             ::tovrik::test::Backend::Postgres),              \
-                             ::tovrik::test::BackendTestName)
+#define TOVRIK_BACKEND_TEST_SUITE(Suite)                                                     \
+    INSTANTIATE_TEST_SUITE_P(                                                                \
+        Backends, Suite,                                                                     \
+        testing::Values(::tovrik::test::Backend::Sqlite, ::tovrik::test::Backend::Postgres), \
+        ::tovrik::test::BackendTestName)
 
 }  // namespace tovrik::test

@@ -118,14 +118,18 @@ void CreateSuiteSchema(db::Connection& connection) {
     connection.Execute("CREATE TABLE General (ID INTEGER NOT NULL PRIMARY KEY, InputDate " + dt +
                        ", Date " + dt + ", StartTime " + dt + ", EndTime " + dt + ")");
     connection.Execute("CREATE INDEX IX_General_InputDate ON General (InputDate)");
-    connection.Execute("CREATE TABLE DriversTime (GeneralID INTEGER NOT NULL, DriverID INTEGER NOT "
-                       "NULL, StartTime " + dt + ", EndTime " + dt + ", Date " + dt +
-                       ", PRIMARY KEY (GeneralID, DriverID))");
-    connection.Execute("CREATE TABLE EventLog (GeneralID INTEGER NOT NULL, SeqNo INTEGER NOT NULL, "
-                       "Date " + dt + ", PRIMARY KEY (GeneralID, SeqNo))");
-    connection.Execute("CREATE TABLE OpData (GeneralID INTEGER NOT NULL, Page INTEGER NOT NULL, "
-                       "RecDate " + dt + ", RecStart " + dt + ", RecEnd " + dt +
-                       ", PRIMARY KEY (GeneralID, Page))");
+    connection.Execute(
+        "CREATE TABLE DriversTime (GeneralID INTEGER NOT NULL, DriverID INTEGER NOT "
+        "NULL, StartTime " +
+        dt + ", EndTime " + dt + ", Date " + dt + ", PRIMARY KEY (GeneralID, DriverID))");
+    connection.Execute(
+        "CREATE TABLE EventLog (GeneralID INTEGER NOT NULL, SeqNo INTEGER NOT NULL, "
+        "Date " +
+        dt + ", PRIMARY KEY (GeneralID, SeqNo))");
+    connection.Execute(
+        "CREATE TABLE OpData (GeneralID INTEGER NOT NULL, Page INTEGER NOT NULL, "
+        "RecDate " +
+        dt + ", RecStart " + dt + ", RecEnd " + dt + ", PRIMARY KEY (GeneralID, Page))");
 }
 
 void DropSuiteSchema(db::Connection& connection) {
@@ -142,7 +146,8 @@ SampleData FillSampleData(db::Connection& connection, const SampleSpec& spec) {
     BatchInsert drivers(connection, "DriversTime",
                         {"GeneralID", "DriverID", "StartTime", "EndTime", "Date"});
     BatchInsert events(connection, "EventLog", {"GeneralID", "SeqNo", "Date"});
-    BatchInsert opData(connection, "OpData", {"GeneralID", "Page", "RecDate", "RecStart", "RecEnd"});
+    BatchInsert opData(connection, "OpData",
+                       {"GeneralID", "Page", "RecDate", "RecStart", "RecEnd"});
 
     const DateTime monthStart{spec.Year, spec.Month, 1, 0, 0, 0, 0};
     const DateTime nextMonthStart = AddMonthsToMonthStart(monthStart, 1);
@@ -164,8 +169,8 @@ SampleData FillSampleData(db::Connection& connection, const SampleSpec& spec) {
         // When the data was read in: spread over the month, at office hours.
         const DateTime& inputMonth = kind == Kind::OtherMonth ? nextMonthStart : monthStart;
         const int inputDays = kind == Kind::OtherMonth ? daysInNextMonth : daysInMonth;
-        DateTime inputDate = AddSeconds(AddDays(inputMonth, k % inputDays),
-                                        8 * 3600 + (k * 37 % 600) * 60 + k % 60);
+        DateTime inputDate =
+            AddSeconds(AddDays(inputMonth, k % inputDays), 8 * 3600 + (k * 37 % 600) * 60 + k % 60);
         if (kind == Kind::Affected && k == 0) inputDate = monthStart;
 
         // The operation itself took place up to two days before it was read in.

@@ -112,11 +112,11 @@ int main(int argc, char** argv) {
         if (createSchema) tovrik::sampledata::CreateSuiteSchema(connection);
         const auto data = tovrik::sampledata::FillSampleData(connection, spec);
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
-        std::printf("%s: %zu affected, %zu unaffected, %zu other-month operations, %lld rows in "
-                    "%.2f s\n",
-                    connection.DbmsName().c_str(), data.AffectedIds.size(),
-                    data.UnaffectedIds.size(), data.OtherMonthIds.size(),
-                    static_cast<long long>(data.Rows), took.count());
+        std::printf(
+            "%s: %zu affected, %zu unaffected, %zu other-month operations, %lld rows in "
+            "%.2f s\n",
+            connection.DbmsName().c_str(), data.AffectedIds.size(), data.UnaffectedIds.size(),
+            data.OtherMonthIds.size(), static_cast<long long>(data.Rows), took.count());
         return 0;
     } catch (const tovrik::db::DbError& error) {
         std::fprintf(stderr, "tovrik-sample-db: %s", error.what());
