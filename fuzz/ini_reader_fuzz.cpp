@@ -33,7 +33,8 @@ std::vector<RawLine> Split(const std::string& content) {
     std::size_t i = content.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
     while (i < content.size()) {
         RawLine line;
-        while (i < content.size() && content[i] != '\r' && content[i] != '\n') line.Text += content[i++];
+        while (i < content.size() && content[i] != '\r' && content[i] != '\n')
+            line.Text += content[i++];
         if (i < content.size() && content[i] == '\r') line.End += content[i++];
         if (i < content.size() && content[i] == '\n') line.End += content[i++];
         lines.push_back(line);
@@ -83,7 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(read.Copied + 1 <= std::max<std::size_t>(bufferSize, 1), "read overran its buffer");
     Check(read.Text.size() <= read.Copied, "text longer than the count copied");
 
-    const std::optional<std::string> updated = tovrik::profile::Update(content, section, key, value);
+    const std::optional<std::string> updated =
+        tovrik::profile::Update(content, section, key, value);
     Check(updated.has_value() == tovrik::profile::Storable(section, key, value),
           "Update and Storable disagree");
     if (!updated) return 0;

@@ -30,8 +30,8 @@ constexpr SectionAndKey kPerUserSettings[] = {
 
 std::string SectionName(const SettingsContext& context, const std::string& application,
                         const std::string& section, const std::string& key) {
-    const std::string& user = IsPerUserSetting(application, section, key) ? context.LoginUserName
-                                                                           : context.SettingsUser;
+    const std::string& user =
+        IsPerUserSetting(application, section, key) ? context.LoginUserName : context.SettingsUser;
     return user + "\\" + application + "\\" + section;
 }
 

@@ -124,8 +124,8 @@ struct LockedFile {
 // file, otherwise it is taken again on the file the path now names.
 std::optional<LockedFile> LockFile(const std::string& file) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        LockedFile locked{Descriptor(::open(file.c_str(), O_RDWR | O_CREAT | kOpenFlags, 0666)),
-                          {}, {}};
+        LockedFile locked{
+            Descriptor(::open(file.c_str(), O_RDWR | O_CREAT | kOpenFlags, 0666)), {}, {}};
         if (!locked.Fd.Valid() || !LockExclusive(locked.Fd.Get())) return std::nullopt;
         std::optional<std::string> path = RealPath(file);
         struct stat named {};

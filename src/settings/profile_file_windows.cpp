@@ -11,12 +11,13 @@ namespace {
 // The profile functions speak the ANSI code page; the core speaks UTF-8.
 std::string Convert(const std::string& text, UINT from, UINT to) {
     if (text.empty()) return text;
-    const int wideSize = MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()),
-                                             nullptr, 0);
+    const int wideSize =
+        MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     if (wideSize <= 0) return std::string();
     std::wstring wide(static_cast<std::size_t>(wideSize), L'\0');
     MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), wide.data(), wideSize);
-    const int size = WideCharToMultiByte(to, 0, wide.data(), wideSize, nullptr, 0, nullptr, nullptr);
+    const int size =
+        WideCharToMultiByte(to, 0, wide.data(), wideSize, nullptr, 0, nullptr, nullptr);
     if (size <= 0) return std::string();
     std::string result(static_cast<std::size_t>(size), '\0');
     WideCharToMultiByte(to, 0, wide.data(), wideSize, result.data(), size, nullptr, nullptr);

@@ -85,7 +85,8 @@ std::vector<Line> SplitLines(std::string_view content) {
             lines.push_back(Classify(content, begin, content.size(), content.size()));
             break;
         }
-        const bool crlf = content[end] == '\r' && end + 1 < content.size() && content[end + 1] == '\n';
+        const bool crlf =
+            content[end] == '\r' && end + 1 < content.size() && content[end + 1] == '\n';
         const std::size_t next = end + (crlf ? 2 : 1);
         lines.push_back(Classify(content, begin, end, next));
         begin = next;
@@ -95,7 +96,7 @@ std::vector<Line> SplitLines(std::string_view content) {
 
 // Where a key is, or where it would go.
 struct Position {
-    std::optional<std::size_t> KeyLine;        // first line holding the key, in any copy of the section
+    std::optional<std::size_t> KeyLine;  // first line holding the key, in any copy of the section
     std::optional<std::size_t> SectionHeader;  // first header of the section
     std::optional<std::size_t> LastKeyLine;    // last key line below that first header
 };
@@ -150,8 +151,8 @@ bool HasNoLineBreakOrNul(std::string_view text) {
 }
 
 std::string KeyLineText(std::string_view key, std::string_view value) {
-    const bool quote =
-        !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) || HasMatchingQuotes(value));
+    const bool quote = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) ||
+                                          HasMatchingQuotes(value));
     std::string text(key);
     text += '=';
     if (quote) text += '"';
@@ -166,7 +167,8 @@ ProfileText Lookup(const std::string& content, const std::string& section, const
                    const std::string& defaultValue, std::size_t bufferSize) {
     const std::vector<Line> lines = SplitLines(content);
     const Position position = Find(lines, section, key);
-    if (position.KeyLine) return CopyIntoBuffer(Unquote(lines[*position.KeyLine].Value), bufferSize);
+    if (position.KeyLine)
+        return CopyIntoBuffer(Unquote(lines[*position.KeyLine].Value), bufferSize);
     return CopyIntoBuffer(TrimRight(defaultValue), bufferSize);
 }
 

@@ -1,6 +1,7 @@
 #include "settings/settings_folder.h"
 
 #include <windows.h>
+// shlobj.h needs the declarations of windows.h first.
 #include <shlobj.h>
 
 #include "platform/platform.h"

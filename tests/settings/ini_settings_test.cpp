@@ -117,21 +117,21 @@ TEST_P(PerUserTableTest, OnlyTheSixFolderSettingsArePerUser) {
     EXPECT_EQ(IsPerUserSetting(c.Application, c.Section, c.Key), c.PerUser);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, PerUserTableTest,
-    testing::Values(PerUserCase{"ZuzurodeZoz", "BkUp", "DIR", true},
-                    PerUserCase{"ZuzurodeZoz", "Consulting", "DIR", true},
-                    PerUserCase{"ZuzurodeZoz", "CSV", "DIR", true},
-                    PerUserCase{"ZuzurodeZoz", "DB", "DIRex", true},
-                    PerUserCase{"ZuzurodeZoz", "DB", "DIR", true},
-                    PerUserCase{"ZuzurodeZoz", "FindSettings", "KairiOutPath", true},
-                    PerUserCase{"zuzurodezoz", "BkUp", "DIR", false},
-                    PerUserCase{"ZuzurodeZoz", "BKUP", "DIR", false},
-                    PerUserCase{"ZuzurodeZoz", "BkUp", "Dir", false},
-                    PerUserCase{"ZuzurodeZoz", "DB", "DIRex ", false},
-                    PerUserCase{"ZuzurodeZoz", "Login", "DIR", false},
-                    PerUserCase{"ZuzurodeZoz", "FindSettings", "DIR", false},
-                    PerUserCase{"Other", "BkUp", "DIR", false}));
+INSTANTIATE_TEST_SUITE_P(Table, PerUserTableTest,
+                         testing::Values(PerUserCase{"ZuzurodeZoz", "BkUp", "DIR", true},
+                                         PerUserCase{"ZuzurodeZoz", "Consulting", "DIR", true},
+                                         PerUserCase{"ZuzurodeZoz", "CSV", "DIR", true},
+                                         PerUserCase{"ZuzurodeZoz", "DB", "DIRex", true},
+                                         PerUserCase{"ZuzurodeZoz", "DB", "DIR", true},
+                                         PerUserCase{"ZuzurodeZoz", "FindSettings", "KairiOutPath",
+                                                     true},
+                                         PerUserCase{"zuzurodezoz", "BkUp", "DIR", false},
+                                         PerUserCase{"ZuzurodeZoz", "BKUP", "DIR", false},
+                                         PerUserCase{"ZuzurodeZoz", "BkUp", "Dir", false},
+                                         PerUserCase{"ZuzurodeZoz", "DB", "DIRex ", false},
+                                         PerUserCase{"ZuzurodeZoz", "Login", "DIR", false},
+                                         PerUserCase{"ZuzurodeZoz", "FindSettings", "DIR", false},
+                                         PerUserCase{"Other", "BkUp", "DIR", false}));
 
 // Drive paths are checked against this machine's file system as written: from the working folder,
 // a folder literally named "D:\Backup" exists and "D:\Missing" does not.
@@ -247,16 +247,15 @@ TEST_P(ReadProfileStringTest, ReadsPlainSectionsOfAnyFile) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ReadProfileStringTest,
-    testing::Values(ProfileStringCase{"MissingKeyGivesDefault", "Server", "Port", "0", "0"},
-                    ProfileStringCase{"MissingKeyTrimsDefault", "Server", "Port", "  0  ", "0"},
-                    ProfileStringCase{"EmptyDefaultStaysEmpty", "Server", "Port", "", ""},
-                    ProfileStringCase{"BlanksAroundValueGone", "Server", "Name", "", "host1"},
-                    ProfileStringCase{"SpacesInsideQuotesTrimmed", "Server", "Quoted", "", "q"},
-                    ProfileStringCase{"EmptyValueGivesDefaultUntrimmed", "Server", "Empty", " d ",
-                                      " d "},
-                    ProfileStringCase{"LongValueCutTo255", "Server", "Long", "",
-                                      std::string(255, 'x')},
-                    ProfileStringCase{"SectionMatchIgnoresCase", "SERVER", "name", "", "host1"}),
+    testing::Values(
+        ProfileStringCase{"MissingKeyGivesDefault", "Server", "Port", "0", "0"},
+        ProfileStringCase{"MissingKeyTrimsDefault", "Server", "Port", "  0  ", "0"},
+        ProfileStringCase{"EmptyDefaultStaysEmpty", "Server", "Port", "", ""},
+        ProfileStringCase{"BlanksAroundValueGone", "Server", "Name", "", "host1"},
+        ProfileStringCase{"SpacesInsideQuotesTrimmed", "Server", "Quoted", "", "q"},
+        ProfileStringCase{"EmptyValueGivesDefaultUntrimmed", "Server", "Empty", " d ", " d "},
+        ProfileStringCase{"LongValueCutTo255", "Server", "Long", "", std::string(255, 'x')},
+        ProfileStringCase{"SectionMatchIgnoresCase", "SERVER", "name", "", "host1"}),
     [](const testing::TestParamInfo<ProfileStringCase>& row) { return row.param.Name; });
 
 TEST(ReadProfileString, MissingFileGivesDefault) {

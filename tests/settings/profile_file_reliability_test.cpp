@@ -9,8 +9,8 @@
 #include <csignal>
 #include <filesystem>
 #include <functional>
-#include <random>
 #include <ostream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -41,8 +41,8 @@ std::string BigSettings(const std::string& toggle) {
     for (int section = 0; section < 40; ++section) {
         content += "[AllUser\\App\\Section" + std::to_string(section) + "]\r\n";
         for (int key = 0; key < 100; ++key) {
-            content += "Key" + std::to_string(key) + "=" + std::string(80, char('a' + key % 26)) +
-                       "\r\n";
+            content +=
+                "Key" + std::to_string(key) + "=" + std::string(80, char('a' + key % 26)) + "\r\n";
         }
         if (section == 20) content += "Toggle=" + toggle + "\r\n";
         content += "\r\n";
@@ -75,8 +75,8 @@ TEST(ProfileFileReliability, KilledWriterLeavesOldOrNewContent) {
         waitpid(pid, nullptr, 0);
 
         const std::string content = ReadFile(file);
-        ASSERT_TRUE(content == before || content == after) << "round " << round << ", "
-                                                            << content.size() << " bytes";
+        ASSERT_TRUE(content == before || content == after)
+            << "round " << round << ", " << content.size() << " bytes";
         (content == before ? seenBefore : seenAfter)++;
     }
     // Both contents turn up, so kills did land between and during writes.
@@ -106,8 +106,9 @@ TEST(ProfileFileReliability, ParallelWritersLoseNoKey) {
             int failures = 0;
             for (int key = 0; key < kKeys; ++key) {
                 // Half the keys go into a section all writers share, half into the writer's own.
-                const std::string section = key % 2 == 0 ? "AllUser\\App\\Shared"
-                                                         : "AllUser\\App\\W" + std::to_string(writer);
+                const std::string section = key % 2 == 0
+                                                ? "AllUser\\App\\Shared"
+                                                : "AllUser\\App\\W" + std::to_string(writer);
                 const std::string name = "W" + std::to_string(writer) + "K" + std::to_string(key);
                 if (!WritePrivateProfileText(section, name, "v" + std::to_string(key), file)) {
                     ++failures;
@@ -128,8 +129,8 @@ TEST(ProfileFileReliability, ParallelWritersLoseNoKey) {
     int missing = 0;
     for (int writer = 0; writer < kWriters; ++writer) {
         for (int key = 0; key < kKeys; ++key) {
-            const std::string section = key % 2 == 0 ? "AllUser\\App\\Shared"
-                                                     : "AllUser\\App\\W" + std::to_string(writer);
+            const std::string section =
+                key % 2 == 0 ? "AllUser\\App\\Shared" : "AllUser\\App\\W" + std::to_string(writer);
             const std::string name = "W" + std::to_string(writer) + "K" + std::to_string(key);
             if (GetPrivateProfileText(section, name, "", 64, file).Text !=
                 "v" + std::to_string(key)) {

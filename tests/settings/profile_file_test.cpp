@@ -63,8 +63,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"FirstDuplicateWins", kLogin, "Dup", "-", 64, "first", 5},
         ReadCase{"KeyInSecondCopyOfSection", kLogin, "Later", "-", 64, "in second copy", 14},
         ReadCase{"LineWithoutEqualsIgnored", kLogin, "no equals sign here", "dflt", 64, "dflt", 4},
-        ReadCase{"CommentLineIgnored", "First", "; a comment without an equals sign", "d", 64,
-                 "d", 1},
+        ReadCase{"CommentLineIgnored", "First", "; a comment without an equals sign", "d", 64, "d",
+                 1},
         ReadCase{"ValueKeepsLaterEquals", kLogin, "Equals", "-", 64, "a=b=c", 5},
         ReadCase{"Utf8Value", kLogin, "Japanese", "-", 64, "日本語の値", 15},
         ReadCase{"CutNeverSplitsCharacter", kLogin, "Japanese", "-", 6, "日", 3},
@@ -126,41 +126,42 @@ TEST_P(ProfileWriteTest, ChangesOnlyWhatTheWriteNeeds) {
 
 INSTANTIATE_TEST_SUITE_P(
     Golden, ProfileWriteTest,
-    testing::Values(
-        WriteCase{"NewFileGetsCrLf", nullptr, kLogin, "TEST", "2024/05/01 10:00:00",
-                  "expected/new_file.ini"},
-        WriteCase{"ReplaceInPlace", "input/suite.ini", kLogin, "UID", "operator",
-                  "expected/suite_replace.ini"},
-        WriteCase{"ReplaceKeepsSpellingOfFile", "input/suite.ini", "alluser\\zuzurodezoz\\login",
-                  "dsn", "other", "expected/suite_case.ini"},
-        WriteCase{"SameValueLeavesFileAlone", "input/suite.ini", kLogin, "DSN", "suite",
-                  "input/suite.ini"},
-        WriteCase{"AppendAfterLastKeyBeforeBlankLines", "input/suite.ini", kLogin, "PWD", "secret",
-                  "expected/suite_append.ini"},
-        WriteCase{"AppendBeforeTrailingComment", "input/suite.ini", "AllUser\\ZuzurodeZoz\\BkUp",
-                  "DIR", "D:\\バックアップ\\", "expected/suite_second_section.ini"},
-        WriteCase{"BlanksAroundValueAreQuoted", "input/suite.ini", kLogin, "Memo", " 日本語 ",
-                  "expected/suite_quoted.ini"},
-        WriteCase{"NewSectionAtEnd", "input/suite.ini", "AllUser\\\\", "CopyFlg", "1",
-                  "expected/suite_new_section.ini"},
-        WriteCase{"AppendToLastLineWithoutEnd", "input/no_final_eol.ini", "A", "y", "2",
-                  "expected/no_final_eol_append.ini"},
-        WriteCase{"NewSectionAfterLastLineWithoutEnd", "input/no_final_eol.ini", "B", "z", "3",
-                  "expected/no_final_eol_new_section.ini"},
-        WriteCase{"CrEndsAndByteOrderMarkKept", "input/cr_bom.ini", "S", "new", "n",
-                  "expected/cr_bom_append.ini"},
-        WriteCase{"NewCrLineKeepsFollowingLfLine", "input/cr_then_lf.ini", "S", "new", "n",
-                  "expected/cr_then_lf_append.ini"},
-        WriteCase{"ReplaceInCrFile", "input/cr_bom.ini", "s", "K", "w",
-                  "expected/cr_bom_replace.ini"},
-        WriteCase{"FirstDuplicateReplaced", "input/duplicates.ini", "S", "k", "x",
-                  "expected/duplicates_first.ini"},
-        WriteCase{"KeyReplacedInSecondCopyOfSection", "input/duplicates.ini", "S", "m", "2",
-                  "expected/duplicates_second_copy.ini"},
-        WriteCase{"NewKeyGoesToFirstCopy", "input/duplicates.ini", "S", "new", "3",
-                  "expected/duplicates_append.ini"},
-        WriteCase{"SectionWithoutKeys", "input/empty_section.ini", "S", "k", "v",
-                  "expected/empty_section.ini"}),
+    testing::Values(WriteCase{"NewFileGetsCrLf", nullptr, kLogin, "TEST", "2024/05/01 10:00:00",
+                              "expected/new_file.ini"},
+                    WriteCase{"ReplaceInPlace", "input/suite.ini", kLogin, "UID", "operator",
+                              "expected/suite_replace.ini"},
+                    WriteCase{"ReplaceKeepsSpellingOfFile", "input/suite.ini",
+                              "alluser\\zuzurodezoz\\login", "dsn", "other",
+                              "expected/suite_case.ini"},
+                    WriteCase{"SameValueLeavesFileAlone", "input/suite.ini", kLogin, "DSN", "suite",
+                              "input/suite.ini"},
+                    WriteCase{"AppendAfterLastKeyBeforeBlankLines", "input/suite.ini", kLogin,
+                              "PWD", "secret", "expected/suite_append.ini"},
+                    WriteCase{"AppendBeforeTrailingComment", "input/suite.ini",
+                              "AllUser\\ZuzurodeZoz\\BkUp", "DIR", "D:\\バックアップ\\",
+                              "expected/suite_second_section.ini"},
+                    WriteCase{"BlanksAroundValueAreQuoted", "input/suite.ini", kLogin, "Memo",
+                              " 日本語 ", "expected/suite_quoted.ini"},
+                    WriteCase{"NewSectionAtEnd", "input/suite.ini", "AllUser\\\\", "CopyFlg", "1",
+                              "expected/suite_new_section.ini"},
+                    WriteCase{"AppendToLastLineWithoutEnd", "input/no_final_eol.ini", "A", "y", "2",
+                              "expected/no_final_eol_append.ini"},
+                    WriteCase{"NewSectionAfterLastLineWithoutEnd", "input/no_final_eol.ini", "B",
+                              "z", "3", "expected/no_final_eol_new_section.ini"},
+                    WriteCase{"CrEndsAndByteOrderMarkKept", "input/cr_bom.ini", "S", "new", "n",
+                              "expected/cr_bom_append.ini"},
+                    WriteCase{"NewCrLineKeepsFollowingLfLine", "input/cr_then_lf.ini", "S", "new",
+                              "n", "expected/cr_then_lf_append.ini"},
+                    WriteCase{"ReplaceInCrFile", "input/cr_bom.ini", "s", "K", "w",
+                              "expected/cr_bom_replace.ini"},
+                    WriteCase{"FirstDuplicateReplaced", "input/duplicates.ini", "S", "k", "x",
+                              "expected/duplicates_first.ini"},
+                    WriteCase{"KeyReplacedInSecondCopyOfSection", "input/duplicates.ini", "S", "m",
+                              "2", "expected/duplicates_second_copy.ini"},
+                    WriteCase{"NewKeyGoesToFirstCopy", "input/duplicates.ini", "S", "new", "3",
+                              "expected/duplicates_append.ini"},
+                    WriteCase{"SectionWithoutKeys", "input/empty_section.ini", "S", "k", "v",
+                              "expected/empty_section.ini"}),
     [](const testing::TestParamInfo<WriteCase>& row) { return row.param.Name; });
 
 // Every value that can be stored reads back unchanged.
@@ -178,8 +179,9 @@ TEST_P(ProfileRoundTripTest, WrittenValueReadsBackUnchanged) {
 
 INSTANTIATE_TEST_SUITE_P(Values, ProfileRoundTripTest,
                          testing::Values("", " lead", "trail\t", "\"quoted\"", "'single'", "\"",
-                                         "\"\"", "\" x", "a=b", "[not a section]", "; not a comment",
-                                         "ÿ", "日本語 テキスト", "C:\\Folder\\", "\\\\server\\share"));
+                                         "\"\"", "\" x", "a=b", "[not a section]",
+                                         "; not a comment", "ÿ", "日本語 テキスト", "C:\\Folder\\",
+                                         "\\\\server\\share"));
 
 struct RejectCase {
     const char* Name;
@@ -202,21 +204,22 @@ TEST_P(ProfileRejectTest, UnstorableTextIsRefused) {
     std::filesystem::copy_file(DataFile("input/suite.ini"), file);
     EXPECT_FALSE(WritePrivateProfileText(c.Section, c.Key, c.Value, file.string()));
     EXPECT_EQ(ReadFile(file), ReadFile(DataFile("input/suite.ini")));
-    EXPECT_FALSE(WritePrivateProfileText(c.Section, c.Key, c.Value,
-                                         (dir.Path() / "new.ini").string()));
+    EXPECT_FALSE(
+        WritePrivateProfileText(c.Section, c.Key, c.Value, (dir.Path() / "new.ini").string()));
     EXPECT_FALSE(std::filesystem::exists(dir.Path() / "new.ini"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, ProfileRejectTest,
-    testing::Values(RejectCase{"LineFeedInValue", "S", "k", "a\nPWD=x"},
-                    RejectCase{"CarriageReturnInValue", "S", "k", "a\rb"},
-                    RejectCase{"NulInValue", "S", "k", std::string("a\0b", 3)},
-                    RejectCase{"LineBreakInSection", "S]\r\n[T", "k", "v"},
-                    RejectCase{"LineBreakInKey", "S", "k\n", "v"},
-                    RejectCase{"EqualsInKey", "S", "a=b", "v"},
-                    RejectCase{"KeyLikeSectionHeader", "S", " [k]", "v"}),
-    [](const testing::TestParamInfo<RejectCase>& row) { return row.param.Name; });
+INSTANTIATE_TEST_SUITE_P(Texts, ProfileRejectTest,
+                         testing::Values(RejectCase{"LineFeedInValue", "S", "k", "a\nPWD=x"},
+                                         RejectCase{"CarriageReturnInValue", "S", "k", "a\rb"},
+                                         RejectCase{"NulInValue", "S", "k", std::string("a\0b", 3)},
+                                         RejectCase{"LineBreakInSection", "S]\r\n[T", "k", "v"},
+                                         RejectCase{"LineBreakInKey", "S", "k\n", "v"},
+                                         RejectCase{"EqualsInKey", "S", "a=b", "v"},
+                                         RejectCase{"KeyLikeSectionHeader", "S", " [k]", "v"}),
+                         [](const testing::TestParamInfo<RejectCase>& row) {
+                             return row.param.Name;
+                         });
 
 TEST(ProfileWrite, MissingFolderFailsAndCreatesNothing) {
     TempDir dir;
