@@ -179,13 +179,6 @@ protected:
             {"WINEPREFIX", (Root() / "wine").string()}, {"HOME", (Root() / "home").string()},
             {"QT_QPA_PLATFORM", "offscreen"},           {"LANG", "C.UTF-8"},
         };
-        // The SQLite driver loads libodbcinst for a data source's settings and unloads it
-        // again, so a leak report can no longer name that library and the suppression of the
-        // driver manager's leaks misses. Preloaded, it stays and keeps its name.
-        if (const char* asan = std::getenv("ASAN_OPTIONS")) {
-            environment["ASAN_OPTIONS"] = std::string(asan) + ":verify_asan_link_order=0";
-            environment["LD_PRELOAD"] = "libodbcinst.so.2";
-        }
         if (!display.empty()) {
             environment["QT_QPA_PLATFORM"] = "xcb";
             environment["DISPLAY"] = display;
