@@ -108,11 +108,16 @@ std::string MovedValue(Dialect dialect, const std::string& c) {
             // The date part is moved and the time text kept as it is, so every fraction digit
             // survives (strftime's %f would round to milliseconds). The first branch is the
             // cheap path for the form the driver writes ("yyyy-mm-dd hh:mm:ss.fff"): SQLite's
-            // parser checks every field, the day is one that every month has, and milliseconds
-            // cannot round into the next day; everything else takes the full check.
-            return "CASE WHEN " + c + " LIKE '____-__-__ __:__:__.___' AND substr(" + c +
-                   ",9,2)<='28' AND substr(" + c + ",12,2)<'24' AND substr(" + c +
-                   ",23) BETWEEN '0' AND '9' THEN coalesce(date(" + c + ",'+" +
+            // parser checks the digits and most ranges, the tests here the rest (the hour 24 and
+            // days past the end of the month, which SQLite accepts; 29 February takes the full
+            // check), and milliseconds cannot round into the next day. Everything else takes the
+            // full check.
+            return "CASE WHEN " + c + " LIKE '____-__-__ __:__:__.___' AND (substr(" + c +
+                   ",9,2)<='28' OR substr(" + c + ",9,2)<=CASE substr(" + c +
+                   ",6,2) WHEN '02' THEN '28' WHEN '04' THEN '30' WHEN '06' THEN '30' WHEN '09' "
+                   "THEN '30' WHEN '11' THEN '30' ELSE '31' END) AND substr(" + c +
+                   ",12,2)<'24' AND substr(" + c + ",23) BETWEEN '0' AND '9' THEN coalesce(date(" +
+                   c + ",'+" +
                    std::to_string(kRolloverDays) + " days')||substr(" + c + ",11)," +
                    SqliteFail(c) + ") WHEN " + c + " IS NULL THEN NULL WHEN " + SqliteReadable(c) +
                    " THEN coalesce(" + SqliteMovedDay(c) + "||substr(" + c + ",11)," +

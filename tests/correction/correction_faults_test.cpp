@@ -246,6 +246,11 @@ INSTANTIATE_TEST_SUITE_P(
                     UnreadableCase{"SlashForm", "1999/08/16 06:00:00"},
                     UnreadableCase{"NoSuchDay", "1999-02-30 06:00:00"},
                     UnreadableCase{"NoSuchHour", "1999-08-16 25:00:00"},
+                    UnreadableCase{"DayPastMonthEnd", "1999-04-31 06:00:00.000"},
+                    UnreadableCase{"Hour24", "1999-08-16 24:00:00.000"},
+                    UnreadableCase{"SecondSixty", "1999-08-16 06:00:60.000"},
+                    UnreadableCase{"NotLeapYear", "1999-02-29 06:00:00.000"},
+                    UnreadableCase{"ZoneInFraction", "1999-08-16 06:00:00.00Z"},
                     UnreadableCase{"TimeZone", "1999-08-16 06:00:00+09:00"},
                     UnreadableCase{"TrailingText", "1999-08-16 06:00:00.5x"},
                     UnreadableCase{"Number", "2451407.5"}, UnreadableCase{"Empty", ""}),
@@ -267,6 +272,9 @@ TEST(SqliteTextForms, MoveKeepingTheTimeTextAndEveryFractionDigit) {
         {"1999-08-16T12:34:56.5", "2019-04-01T12:34:56.5"},
         {"1999-08-16 12:34", "2019-04-01 12:34"},
         {"2000-02-29", "2019-10-15"},
+        {"2000-02-29 10:00:00.000", "2019-10-15 10:00:00.000"},
+        {"1999-08-31 23:59:59.999", "2019-04-16 23:59:59.999"},
+        {"1999-09-30 00:00:00.000", "2019-05-16 00:00:00.000"},
     };
     for (std::size_t i = 0; i < forms.size(); ++i) {
         auto insert = connection->Prepare("INSERT INTO EventLog (GeneralID,SeqNo,Date) VALUES (1,?,?)");
