@@ -129,8 +129,8 @@ std::optional<LockedFile> LockFile(const std::string& file) {
         if (!locked.Fd.Valid() || !LockExclusive(locked.Fd.Get())) return std::nullopt;
         std::optional<std::string> path = RealPath(file);
         struct stat named {};
-        if (::fstat(locked.Fd.Get(), &locked.Status) != 0 || !path) return std::nullopt;
-        if (::stat(path->c_str(), &named) != 0) continue;
+        if (::fstat(locked.Fd.Get(), &locked.Status) != 0) return std::nullopt;
+        if (!path || ::stat(path->c_str(), &named) != 0) continue;
         if (locked.Status.st_dev != named.st_dev || locked.Status.st_ino != named.st_ino) continue;
         locked.Path = std::move(*path);
         return locked;
