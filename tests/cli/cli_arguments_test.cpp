@@ -76,12 +76,5 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"Positional", {"2019/04", "2019/05"}, "\"2019/04\""}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
 
-TEST(CliHelp, WinsOverEverythingElse) {
-    const auto parsed = ParseArguments({"--from", "bad", "--help"});
-    ASSERT_TRUE(parsed.Options);
-    EXPECT_TRUE(parsed.Options->Help);
-    EXPECT_NE(HelpText().find(UsageLine()), std::string::npos);
-}
-
 }  // namespace
 }  // namespace tovrik::cli

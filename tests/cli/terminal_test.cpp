@@ -64,16 +64,6 @@ TEST(TerminalView, RedrawsInPlaceAndEndsWithTheFinalStateOnItsOwnLine) {
                              "2/2  経過 0:00  残り 0:00 \n");
 }
 
-TEST(TerminalView, ReportsTheInterruptWhenEventsAreProcessed) {
-    std::ostringstream out;
-    bool interrupted = false;
-    TerminalView view(out, false);
-    view.Interrupted = [&interrupted] { return interrupted; };
-    EXPECT_TRUE(view.ProcessEvents());
-    interrupted = true;
-    EXPECT_FALSE(view.ProcessEvents());
-}
-
 struct MaskCase {
     const char* name;
     const char* text;
