@@ -6,8 +6,7 @@ void DryRunPrinter::Add(const PlannedOperation& operation) {
     out_ << "ID " << operation.Id << "  InputDate " << FormatDateTime(operation.InputDate)
          << "  Date " << FormatDateTime(operation.Date) << " → "
          << FormatDateTime(operation.MovedDate) << "  DriversTime " << operation.DriversTimeRows
-         << "  EventLog " << operation.EventLogRows << "  OpData " << operation.OpDataRows
-         << '\n';
+         << "  EventLog " << operation.EventLogRows << "  OpData " << operation.OpDataRows << '\n';
     ++operations_;
     driversTimeRows_ += operation.DriversTimeRows;
     eventLogRows_ += operation.EventLogRows;

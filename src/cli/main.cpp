@@ -70,7 +70,8 @@ int Run(const tovrik::cli::CliOptions& options) {
             break;
         case tovrik::StartupOutcome::PreviousInstance:
             // The window ends silently here; a script needs to know why nothing happened.
-            std::cerr << "tovrik-cli: Tovrik (ウィンドウ版またはコマンドライン版) が既に実行中のため終了します。\n";
+            std::cerr << "tovrik-cli: Tovrik (ウィンドウ版またはコマンドライン版) "
+                         "が既に実行中のため終了します。\n";
             return kExitStartupFailed;
         default:
             return kExitStartupFailed;
@@ -82,10 +83,9 @@ int Run(const tovrik::cli::CliOptions& options) {
     if (options.DryRun) {
         tovrik::cli::DryRunPrinter printer(std::cout);
         try {
-            tovrik::PlanCorrection(connection, inputDate, inputEnd,
-                                   [&printer](const tovrik::PlannedOperation& operation) {
-                                       printer.Add(operation);
-                                   });
+            tovrik::PlanCorrection(
+                connection, inputDate, inputEnd,
+                [&printer](const tovrik::PlannedOperation& operation) { printer.Add(operation); });
         } catch (const std::exception& error) {
             std::cout.flush();
             boxes.Show(std::string(kRunErrorMessage) + "\r\n" + error.what(), kRunErrorCaption,
@@ -121,7 +121,8 @@ int Run(const tovrik::cli::CliOptions& options) {
         case tovrik::RunOutcome::Failed:
             return kExitRunFailed;
         case tovrik::RunOutcome::Abandoned:
-            std::cerr << "tovrik-cli: 中断しました。終わった運行は修正済み、途中の運行は元のままです。\n";
+            std::cerr
+                << "tovrik-cli: 中断しました。終わった運行は修正済み、途中の運行は元のままです。\n";
             return kExitInterrupted;
     }
     return kExitRunFailed;

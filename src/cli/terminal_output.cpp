@@ -94,8 +94,7 @@ TerminalMessageBoxes::TerminalMessageBoxes(std::ostream& out, std::function<void
                                            std::function<std::string()> password)
     : out_(out), beforeShow_(std::move(beforeShow)), password_(std::move(password)) {}
 
-void TerminalMessageBoxes::Show(const std::string& text, const std::string& caption,
-                                MessageIcon) {
+void TerminalMessageBoxes::Show(const std::string& text, const std::string& caption, MessageIcon) {
     if (beforeShow_) beforeShow_();
     std::string body = ToTerminalText(text);
     while (!body.empty() && body.back() == '\n') body.pop_back();

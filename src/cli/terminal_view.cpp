@@ -101,10 +101,9 @@ void TerminalView::FinishLine() {
 std::string TerminalView::CurrentLine() const {
     if (maximum_ <= 0) return label_;
     const auto now = now_();
-    return FormatProgressLine(label_, value_, maximum_,
-                              std::chrono::duration_cast<milliseconds>(now - started_),
-                              std::chrono::duration_cast<milliseconds>(now - operationsStarted_),
-                              interactive_);
+    return FormatProgressLine(
+        label_, value_, maximum_, std::chrono::duration_cast<milliseconds>(now - started_),
+        std::chrono::duration_cast<milliseconds>(now - operationsStarted_), interactive_);
 }
 
 void TerminalView::Draw(bool force) {

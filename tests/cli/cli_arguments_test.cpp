@@ -30,12 +30,14 @@ INSTANTIATE_TEST_SUITE_P(
     Cli, GoodArguments,
     testing::Values(
         GoodCase{"Separate", {"--from", "2019/04", "--to", "2019/06"}, {2019, 4}, {2019, 6}, false},
-        GoodCase{"LaterFirst", {"--from", "2019/06", "--to", "2019/04"}, {2019, 6}, {2019, 4},
-                 false},
-        GoodCase{"EqualsForm", {"--to=2020/1", "--dry-run", "--from=2019/12"}, {2019, 12},
-                 {2020, 1}, true},
-        GoodCase{"Bounds", {"--from", "1900/01", "--to", "9998/12"}, {1900, 1}, {9998, 12},
-                 false}),
+        GoodCase{
+            "LaterFirst", {"--from", "2019/06", "--to", "2019/04"}, {2019, 6}, {2019, 4}, false},
+        GoodCase{"EqualsForm",
+                 {"--to=2020/1", "--dry-run", "--from=2019/12"},
+                 {2019, 12},
+                 {2020, 1},
+                 true},
+        GoodCase{"Bounds", {"--from", "1900/01", "--to", "9998/12"}, {1900, 1}, {9998, 12}, false}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
 
 struct BadCase {
@@ -70,8 +72,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"TwoDigitYear", {"--from", "19/04", "--to", "2019/04"}, "\"19/04\""},
         BadCase{"BeyondLastMonth", {"--from", "9999/12", "--to", "2019/04"}, "\"9999/12\""},
         BadCase{"Signed", {"--from", "2019/+4", "--to", "2019/04"}, "\"2019/+4\""},
-        BadCase{"Twice", {"--from", "2019/04", "--from", "2019/05", "--to", "2019/04"},
-                "2回"},
+        BadCase{"Twice", {"--from", "2019/04", "--from", "2019/05", "--to", "2019/04"}, "2回"},
         BadCase{"Unknown", {"--from", "2019/04", "--to", "2019/04", "--force"}, "\"--force\""},
         BadCase{"Positional", {"2019/04", "2019/05"}, "\"2019/04\""}),
     [](const auto& testCase) { return std::string(testCase.param.name); });

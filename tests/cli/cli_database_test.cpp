@@ -43,8 +43,8 @@ protected:
         sampledata::CreateSuiteSchema(*connection_);
         if (GetParam() == Backend::Sqlite) {
             auto* sqlite = static_cast<SqliteSuiteDb*>(db_.get());
-            sandbox_.AddDataSource(kDsn, {{"Driver", "SQLite3"},
-                                          {"Database", sqlite->File().string()}});
+            sandbox_.AddDataSource(kDsn,
+                                   {{"Driver", "SQLite3"}, {"Database", sqlite->File().string()}});
             user_ = "cliuser";
             password_ = kSqlitePassword;
         } else {
@@ -142,7 +142,7 @@ std::vector<Planned> ParseDryRun(const std::string& out) {
 
 // Per operation and table, how many rows differ between two snapshots.
 std::map<std::int64_t, std::map<std::string, int>> Changes(const Snapshot& before,
-                                                            const Snapshot& after) {
+                                                           const Snapshot& after) {
     std::map<std::int64_t, std::map<std::string, int>> changes;
     for (const auto& [key, values] : before) {
         if (after.at(key) == values) continue;
@@ -302,9 +302,9 @@ TEST_P(CliDatabase, AFailedConnectionIsAStartUpFailureWithTheDriversText) {
         // The right user with a wrong password that must not be shown either.
         Sandbox().WriteLoginSettings(kDsn, PgServerInfo().User, "wrong-Secret-0815");
     } else {
-        Sandbox().AddDataSource("TovrikCliMissingFolder",
-                                {{"Driver", "SQLite3"},
-                                 {"Database", Sandbox().Dir().Str() + "/no/such/folder/x.db"}});
+        Sandbox().AddDataSource(
+            "TovrikCliMissingFolder",
+            {{"Driver", "SQLite3"}, {"Database", Sandbox().Dir().Str() + "/no/such/folder/x.db"}});
         Sandbox().WriteLoginSettings("TovrikCliMissingFolder", "cliuser", kSqlitePassword);
     }
     const CliResult result = Run({"--from", "2019/04", "--to", "2019/04"});
@@ -313,7 +313,8 @@ TEST_P(CliDatabase, AFailedConnectionIsAStartUpFailureWithTheDriversText) {
     EXPECT_NE(result.Err.find("DB接続エラー: データベースに接続できません\n"), std::string::npos)
         << result.Err;
     // The driver's own text comes first, in its own box.
-    const std::string driverText = postgres ? "password authentication failed" : "[SQLite]connect failed";
+    const std::string driverText =
+        postgres ? "password authentication failed" : "[SQLite]connect failed";
     EXPECT_NE(result.Err.find(driverText), std::string::npos) << result.Err;
     EXPECT_EQ(result.Err.find("wrong-Secret-0815"), std::string::npos) << result.Err;
 }

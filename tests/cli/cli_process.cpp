@@ -55,8 +55,8 @@ void CliSandbox::WriteLoginSettings(const std::string& dsn, const std::string& u
     std::filesystem::create_directories(SettingsFolder());
     WriteFile(std::filesystem::path(SettingsFolder()) / "TachoGraph.int",
               "[AllUser\\\\]\r\nCopyFlg=1\r\n"
-              "[AllUser\\ZuzurodeZoz\\Login]\r\nDSN=" + dsn + "\r\nUID=" + uid + "\r\nPWD=" + pwd +
-                  "\r\n");
+              "[AllUser\\ZuzurodeZoz\\Login]\r\nDSN=" +
+                  dsn + "\r\nUID=" + uid + "\r\nPWD=" + pwd + "\r\n");
 }
 
 CliResult CliSandbox::Run(const std::vector<std::string>& arguments) const {

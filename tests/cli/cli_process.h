@@ -46,8 +46,7 @@ public:
     void AddDataSource(const std::string& name, const std::map<std::string, std::string>& keys);
     // Writes the suite's settings file: the login settings and the copy marker, so that no
     // registry is read.
-    void WriteLoginSettings(const std::string& dsn, const std::string& uid,
-                            const std::string& pwd);
+    void WriteLoginSettings(const std::string& dsn, const std::string& uid, const std::string& pwd);
 
     // Runs tovrik-cli with the arguments; kills it after two minutes.
     CliResult Run(const std::vector<std::string>& arguments) const;

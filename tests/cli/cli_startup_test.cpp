@@ -37,9 +37,11 @@ TEST_P(CliUsage, IsOneLineOnStandardErrorWithStatus64AndTouchesNothing) {
 INSTANTIATE_TEST_SUITE_P(
     Cli, CliUsage,
     testing::Values(UsageCase{"MissingTo", {"--from", "2019/04"}, "--to の月がありません"},
-                    UsageCase{"MonthThirteen", {"--from", "2019/13", "--to", "2019/04"},
+                    UsageCase{"MonthThirteen",
+                              {"--from", "2019/13", "--to", "2019/04"},
                               "--from の値 \"2019/13\""},
-                    UsageCase{"NotAMonth", {"--from", "2019/04", "--to", "last month"},
+                    UsageCase{"NotAMonth",
+                              {"--from", "2019/04", "--to", "last month"},
                               "--to の値 \"last month\""}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
 

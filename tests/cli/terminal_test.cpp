@@ -86,8 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "PROVIDER=MSDASQL;DSN=Suite;UID=sa;PWD=***;et;"},
         MaskCase{"BracedWithClosingBraces", "Server=x;Pwd = {a}};b};Database=d", "",
                  "Server=x;Pwd = ***;Database=d"},
-        MaskCase{"PasswordKeywordAtEnd", "failed: password=hunter2", "",
-                 "failed: password=***"},
+        MaskCase{"PasswordKeywordAtEnd", "failed: password=hunter2", "", "failed: password=***"},
         MaskCase{"LiteralPassword", "user \"tovrik\" with hunter2 failed", "hunter2",
                  "user \"tovrik\" with *** failed"},
         MaskCase{"ShortPasswordLeftAlone", "password authentication failed", "a",
@@ -98,7 +97,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(TerminalMessageBoxes, WriteCaptionAndTextWithTerminalLineEnds) {
     std::ostringstream out;
     int finished = 0;
-    TerminalMessageBoxes boxes(out, [&finished] { ++finished; }, [] { return "hunter22"; });
+    TerminalMessageBoxes boxes(
+        out, [&finished] { ++finished; }, [] { return "hunter22"; });
     boxes.Show("一\r\r二\r", "Tovrik", MessageIcon::None);
     boxes.Show("処理中にエラーが発生しました。\r\nlogin hunter22 refused", "Nuvral日付修正",
                MessageIcon::Exclamation);
