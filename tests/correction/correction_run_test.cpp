@@ -33,16 +33,19 @@ TEST_P(CorrectionRun, SelectsTheHalfOpenInputMonthAndDatesBefore2008) {
     Insert(4, "2019-04-15 10:00:00", "2007-12-31 23:59:59");  // the second before: in
     Insert(5, "2019-03-31 23:59:59", "1999-08-16 00:00:00");  // the month before: out
     Insert(6, "2019-04-30 23:59:59", "1999-09-01 12:00:00");  // last second of the month: in
+    Insert(7, "2019-04-16 08:00:00", "1980-01-01 00:00:00");  // still before 2008 once moved
     const Snapshot before = TakeSnapshot(Conn());
 
-    EXPECT_EQ(Planned(), (std::vector<std::int64_t>{1, 4, 6}));
+    EXPECT_EQ(Planned(), (std::vector<std::int64_t>{1, 4, 6, 7}));
     RunRecord run;
     RunApril(Conn(), run);
 
     ASSERT_EQ(run.Result.Outcome, RunOutcome::Corrected) << run.Result.ErrorText;
-    EXPECT_EQ(run.Result.Operations, 3);
+    EXPECT_EQ(run.Result.Operations, 4);
     const Snapshot after = TakeSnapshot(Conn());
-    for (std::int64_t id : {1, 4, 6}) EXPECT_EQ(StateOf(before, after, id), OperationState::Moved);
+    for (std::int64_t id : {1, 4, 6, 7}) {
+        EXPECT_EQ(StateOf(before, after, id), OperationState::Moved) << id;  // exactly once
+    }
     for (std::int64_t id : {2, 3, 5}) {
         EXPECT_EQ(StateOf(before, after, id), OperationState::Untouched) << id;
     }
