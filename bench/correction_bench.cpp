@@ -3,7 +3,7 @@
 // leave identical databases, and measures the peak memory of the run at two sizes.
 //
 //   tovrik-bench [--sqlite] [--pg <ODBC connection string>] [--operations N] [--repeat R]
-//                [--memory-sizes N1,N2]
+//                [--memory-sizes N1,N2] [--commit-interval-ms M] [--chunk-target-ms M]
 //
 // Without --pg the connection string comes from TOVRIK_BENCH_PG; without either, PostgreSQL is
 // skipped. The PostgreSQL database given is emptied of the suite's four tables.
@@ -45,6 +45,7 @@ struct Options {
     int repeat = 3;
     std::vector<int> memorySizes = {2000, 8000};
     std::string childConnection;  // internal: run once on this database and exit
+    RunPacing pacing;
 };
 
 // A front end that only measures how long the run goes without processing events.
@@ -124,14 +125,14 @@ struct Timing {
     int eventRounds = 0;
 };
 
-Timing RunTovrik(db::Connection& connection) {
+Timing RunTovrik(db::Connection& connection, const RunPacing& pacing) {
     TimingView view;
     StderrBoxes boxes;
     SystemClock clock;
     const double cpu = CpuSeconds();
     const auto start = SteadyClock::now();
     view.Lap();
-    const RunResult result = RunCorrection(connection, view, boxes, clock, kMonth, kMonth);
+    const RunResult result = RunCorrection(connection, view, boxes, clock, kMonth, kMonth, pacing);
     view.Lap();
     Timing timing{Seconds(SteadyClock::now() - start).count(), CpuSeconds() - cpu, result.Rows,
                   result.Operations, view.Longest(), view.Rounds()};
@@ -244,7 +245,7 @@ int ChildRun(const std::string& connectionString) {
     try {
         db::Connection connection;
         connection.Open(connectionString);
-        const Timing timing = RunTovrik(connection);
+        const Timing timing = RunTovrik(connection, RunPacing{});
         return timing.operations > 0 ? 0 : 1;
     } catch (const std::exception& error) {
         std::cerr << "tovrik-bench: " << error.what() << "\n";
@@ -261,7 +262,7 @@ void Bench(const std::string& backend, const std::string& connectionString,
     std::string tovrikPrint, setBasedPrint;
     for (int round = 0; round < options.repeat; ++round) {
         Build(connection, options.operations);
-        const Timing tovrik = RunTovrik(connection);
+        const Timing tovrik = RunTovrik(connection, options.pacing);
         tovrikPrint = Fingerprint(connection);
         Build(connection, options.operations);
         const Timing setBased = RunSetBased(connection);
@@ -331,11 +332,16 @@ int main(int argc, char** argv) {
             options.operations = std::stoi(value());
         } else if (arg == "--repeat") {
             options.repeat = std::max(1, std::stoi(value()));
+        } else if (arg == "--commit-interval-ms") {
+            options.pacing.CommitInterval = std::chrono::milliseconds(std::stoi(value()));
+        } else if (arg == "--chunk-target-ms") {
+            options.pacing.ChunkTarget = std::chrono::milliseconds(std::stoi(value()));
         } else if (arg == "--memory-sizes") {
             options.memorySizes = ParseSizes(value());
         } else {
             std::cerr << "usage: tovrik-bench [--pg <connection string>] [--pg-only | "
-                         "--sqlite-only] [--operations N] [--repeat R] [--memory-sizes N1,N2]\n";
+                         "--sqlite-only] [--operations N] [--repeat R] [--memory-sizes N1,N2]\n"
+                         "                    [--commit-interval-ms M] [--chunk-target-ms M]\n";
             return 2;
         }
     }

@@ -422,6 +422,23 @@ std::size_t NextChunkSize(std::size_t current, std::chrono::steady_clock::durati
     return std::clamp<std::size_t>(static_cast<std::size_t>(next), 1, kMaxChunk);
 }
 
+// How long the next transaction stays open. A commit costs a fixed time on some servers (a
+// file sync) and time in proportion to the work on others (writing the log): the interval
+// shrinks while commits take longer than two chunks should, and grows back to the maximum.
+std::chrono::milliseconds NextCommitInterval(std::chrono::milliseconds current,
+                                             std::chrono::steady_clock::duration took,
+                                             const RunPacing& pacing) {
+    const auto limit = 2 * pacing.ChunkTarget;
+    if (took > limit) {
+        const double scale = std::chrono::duration<double>(limit).count() /
+                             std::chrono::duration<double>(took).count();
+        return std::max(pacing.ChunkTarget, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                current * scale));
+    }
+    if (took < pacing.ChunkTarget / 2) return std::min(current * 2, pacing.CommitInterval);
+    return current;
+}
+
 // The run's transaction: whole chunks, rolled back unless committed. Once released (the front
 // end was closed while events were processed) it never touches the connection again.
 class RunTransaction {
@@ -524,7 +541,20 @@ RunResult RunCorrection(db::Connection& connection, CorrectionView& view, Messag
         RunTransaction transaction(connection);
         std::deque<SelectedOperation> pending;
         std::size_t chunkSize = kFirstChunk;
+        const bool commitEveryChunk = pacing.CommitInterval.count() <= 0;
+        auto commitInterval = pacing.CommitInterval;
         for (;;) {
+            if (!commitEveryChunk && transaction.IsOpen() && transaction.Age() >= commitInterval) {
+                // A commit gets an event round of its own: it can take as long as a chunk.
+                const auto committing = std::chrono::steady_clock::now();
+                transaction.Commit();
+                progress.Commit();
+                commitInterval = NextCommitInterval(
+                    commitInterval, std::chrono::steady_clock::now() - committing, pacing);
+                if (!view.ProcessEvents()) {
+                    return RunResult{RunOutcome::Abandoned, progress.Committed, progress.Rows, ""};
+                }
+            }
             const auto started = std::chrono::steady_clock::now();
             if (pending.size() < chunkSize) {
                 reader.Read(chunkSize - pending.size(), [&](db::Statement& row) {
@@ -546,7 +576,7 @@ RunResult RunCorrection(db::Connection& connection, CorrectionView& view, Messag
             }
             pending.erase(pending.begin(), pending.begin() + take);
             progress.Uncommitted += static_cast<int>(take);
-            if (transaction.Age() >= pacing.CommitInterval) {
+            if (commitEveryChunk) {
                 transaction.Commit();
                 progress.Commit();
             }
