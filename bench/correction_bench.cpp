@@ -14,9 +14,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -134,8 +134,12 @@ Timing RunTovrik(db::Connection& connection, const RunPacing& pacing) {
     view.Lap();
     const RunResult result = RunCorrection(connection, view, boxes, clock, kMonth, kMonth, pacing);
     view.Lap();
-    Timing timing{Seconds(SteadyClock::now() - start).count(), CpuSeconds() - cpu, result.Rows,
-                  result.Operations, view.Longest(), view.Rounds()};
+    Timing timing{Seconds(SteadyClock::now() - start).count(),
+                  CpuSeconds() - cpu,
+                  result.Rows,
+                  result.Operations,
+                  view.Longest(),
+                  view.Rounds()};
     if (result.Outcome != RunOutcome::Corrected) {
         throw std::runtime_error("the correction run did not complete: " + result.ErrorText);
     }
@@ -154,8 +158,8 @@ Timing RunSetBased(db::Connection& connection) {
     const std::string selected =
         "InputDate>={ts '2019-04-01 00:00:00'} AND InputDate<{ts '2019-05-01 00:00:00'} AND "
         "Date<{ts '2008-01-01 00:00:00'}";
-    const std::string ofSelected = " WHERE GeneralID IN (SELECT ID FROM General WHERE " +
-                                   selected + ")";
+    const std::string ofSelected =
+        " WHERE GeneralID IN (SELECT ID FROM General WHERE " + selected + ")";
     const double cpu = CpuSeconds();
     const auto start = SteadyClock::now();
     Timing timing;
@@ -188,8 +192,7 @@ std::string Fingerprint(db::Connection& connection) {
         {"SELECT GeneralID AS K,DriverID AS S,StartTime,EndTime,Date FROM DriversTime "
          "ORDER BY GeneralID,DriverID",
          {"StartTime", "EndTime", "Date"}},
-        {"SELECT GeneralID AS K,SeqNo AS S,Date FROM EventLog ORDER BY GeneralID,SeqNo",
-         {"Date"}},
+        {"SELECT GeneralID AS K,SeqNo AS S,Date FROM EventLog ORDER BY GeneralID,SeqNo", {"Date"}},
         {"SELECT GeneralID AS K,Page AS S,RecDate,RecStart,RecEnd FROM OpData "
          "ORDER BY GeneralID,Page",
          {"RecDate", "RecStart", "RecEnd"}},
@@ -283,11 +286,11 @@ void Bench(const std::string& backend, const std::string& connectionString,
         if (!bestTovrik || tovrik.seconds < bestTovrik->seconds) bestTovrik = tovrik;
         if (!bestSetBased || setBased.seconds < bestSetBased->seconds) bestSetBased = setBased;
     }
-    std::printf("bench: backend=%s operations=%d rows=%lld tovrik_s=%.3f setbased_s=%.3f "
-                "ratio=%.2f\n",
-                backend.c_str(), bestTovrik->operations, static_cast<long long>(bestTovrik->rows),
-                bestTovrik->seconds, bestSetBased->seconds,
-                bestTovrik->seconds / bestSetBased->seconds);
+    std::printf(
+        "bench: backend=%s operations=%d rows=%lld tovrik_s=%.3f setbased_s=%.3f "
+        "ratio=%.2f\n",
+        backend.c_str(), bestTovrik->operations, static_cast<long long>(bestTovrik->rows),
+        bestTovrik->seconds, bestSetBased->seconds, bestTovrik->seconds / bestSetBased->seconds);
     std::printf("events: backend=%s longest_gap_ms=%.1f\n", backend.c_str(), longestGap * 1000);
     for (int size : options.memorySizes) {
         Build(connection, size);

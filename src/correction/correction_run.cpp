@@ -77,7 +77,7 @@ DateTime FirstUnmovable() { return AddDays(DateTime{10000, 1, 1}, -kRolloverDays
 // with "T" between date and time) naming a real calendar day and time of day. SQLite's own date
 // functions would also take time zones and julian day numbers, return NULL for the rest, and
 // round fractions to milliseconds (which can carry 23:59:59.9996 into the next day), so only the
-// date part is ever given to them.
+// full check gives them the date part alone.
 std::string SqliteReadable(const std::string& c) {
     const std::string day = "substr(" + c + ",1,10)";
     const std::string tail = "substr(" + c + ",11)";
@@ -115,9 +115,9 @@ std::string MovedValue(Dialect dialect, const std::string& c) {
             return "CASE WHEN " + c + " LIKE '____-__-__ __:__:__.___' AND (substr(" + c +
                    ",9,2)<='28' OR substr(" + c + ",9,2)<=CASE substr(" + c +
                    ",6,2) WHEN '02' THEN '28' WHEN '04' THEN '30' WHEN '06' THEN '30' WHEN '09' "
-                   "THEN '30' WHEN '11' THEN '30' ELSE '31' END) AND substr(" + c +
-                   ",12,2)<'24' AND substr(" + c + ",23) BETWEEN '0' AND '9' THEN coalesce(date(" +
-                   c + ",'+" +
+                   "THEN '30' WHEN '11' THEN '30' ELSE '31' END) AND substr(" +
+                   c + ",12,2)<'24' AND substr(" + c +
+                   ",23) BETWEEN '0' AND '9' THEN coalesce(date(" + c + ",'+" +
                    std::to_string(kRolloverDays) + " days')||substr(" + c + ",11)," +
                    SqliteFail(c) + ") WHEN " + c + " IS NULL THEN NULL WHEN " + SqliteReadable(c) +
                    " THEN coalesce(" + SqliteMovedDay(c) + "||substr(" + c + ",11)," +
@@ -235,8 +235,8 @@ public:
 private:
     // Jumps over a stretch of IDs without selected operations.
     void SkipGap() {
-        auto statement = connection_.Prepare("SELECT MIN(ID) AS NextId FROM General " +
-                                             condition_ + "AND ID>" + std::to_string(after_));
+        auto statement = connection_.Prepare("SELECT MIN(ID) AS NextId FROM General " + condition_ +
+                                             "AND ID>" + std::to_string(after_));
         statement.Execute();
         std::optional<std::int64_t> next;
         if (statement.Fetch()) next = statement.GetInt("NextId");
@@ -280,9 +280,9 @@ public:
             guard += " WHEN " + std::to_string(operation.Id) + " THEN " + operation.DateLiteral;
         }
         guard += " END";
-        const std::int64_t general = connection_.Execute("UPDATE General SET " + generalSet_ +
-                                                         " WHERE ID IN (" + idList +
-                                                         ") AND Date=" + guard);
+        const std::int64_t general =
+            connection_.Execute("UPDATE General SET " + generalSet_ + " WHERE ID IN (" + idList +
+                                ") AND Date=" + guard);
         // A driver that cannot count (-1) leaves the guard to the server's own locking.
         if (general >= 0 && general != static_cast<std::int64_t>(chunk.size())) {
             throw GuardFailure{};
@@ -374,8 +374,8 @@ private:
                 auto statement = connection_.Prepare(
                     std::string("SELECT ") + table.Key + " AS K," + AsStored(dialect_, column) +
                     " AS V," + (dialect_ == Dialect::SQLite ? SqliteReadable(column) : "1") +
-                    " AS Readable FROM " + table.Name + " WHERE " + table.Key + " IN (" +
-                    idList + ") AND " + Unmovable(dialect_, column) + " ORDER BY " + table.Key);
+                    " AS Readable FROM " + table.Name + " WHERE " + table.Key + " IN (" + idList +
+                    ") AND " + Unmovable(dialect_, column) + " ORDER BY " + table.Key);
                 statement.Execute();
                 if (!statement.Fetch()) continue;
                 const std::int64_t id = statement.GetInt("K").value_or(0);
@@ -432,8 +432,8 @@ std::chrono::milliseconds NextCommitInterval(std::chrono::milliseconds current,
     if (took > limit) {
         const double scale = std::chrono::duration<double>(limit).count() /
                              std::chrono::duration<double>(took).count();
-        return std::max(pacing.ChunkTarget, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                current * scale));
+        return std::max(pacing.ChunkTarget,
+                        std::chrono::duration_cast<std::chrono::milliseconds>(current * scale));
     }
     if (took < pacing.ChunkTarget / 2) return std::min(current * 2, pacing.CommitInterval);
     return current;
@@ -480,9 +480,9 @@ private:
 };
 
 struct Progress {
-    int Committed = 0;        // operations moved and committed
-    std::int64_t Rows = 0;    // their rows
-    int Uncommitted = 0;      // operations moved in the open transaction
+    int Committed = 0;      // operations moved and committed
+    std::int64_t Rows = 0;  // their rows
+    int Uncommitted = 0;    // operations moved in the open transaction
     std::int64_t UncommittedRows = 0;
 
     void Commit() {
@@ -533,10 +533,10 @@ RunResult RunCorrection(db::Connection& connection, CorrectionView& view, Messag
         int maximum = static_cast<int>(std::min<std::int64_t>(size.Count, INT32_MAX));
         view.SetProgressMaximum(maximum);
 
-        SelectionReader reader(connection,
-                               dialect == Dialect::SQLite ? "ID,CAST(Date AS TEXT) AS DateText"
-                                                          : "ID,Date",
-                               condition, size);
+        SelectionReader reader(
+            connection,
+            dialect == Dialect::SQLite ? "ID,CAST(Date AS TEXT) AS DateText" : "ID,Date", condition,
+            size);
         ChunkMover mover(connection, dialect);
         RunTransaction transaction(connection);
         std::deque<SelectedOperation> pending;
@@ -613,8 +613,7 @@ RunResult RunCorrection(db::Connection& connection, CorrectionView& view, Messag
     }
 }
 
-void PlanCorrection(db::Connection& connection, const DateTime& inputDate,
-                    const DateTime& inputEnd,
+void PlanCorrection(db::Connection& connection, const DateTime& inputDate, const DateTime& inputEnd,
                     const std::function<void(const PlannedOperation&)>& each) {
     DateTime rangeEnd, rangeStart;
     GetInputMonthRange(inputDate, inputEnd, rangeEnd, rangeStart);
@@ -632,9 +631,8 @@ void PlanCorrection(db::Connection& connection, const DateTime& inputDate,
             try {
                 operation.MovedDate = CorrectRolloverDate(operation.Date);
             } catch (const std::out_of_range& error) {
-                throw db::DbError("General.Date (ID=" + std::to_string(operation.Id) +
-                                      "): " + error.what(),
-                                  {});
+                throw db::DbError(
+                    "General.Date (ID=" + std::to_string(operation.Id) + "): " + error.what(), {});
             }
             page.push_back(operation);
         });
@@ -648,9 +646,9 @@ void PlanCorrection(db::Connection& connection, const DateTime& inputDate,
         };
         for (const auto& [table, field] : counts) {
             std::map<std::int64_t, std::int64_t> perOperation;
-            auto statement = connection.Prepare(std::string("SELECT GeneralID,COUNT(*) AS N FROM ") +
-                                                table + " WHERE GeneralID IN (" + IdList(ids) +
-                                                ") GROUP BY GeneralID");
+            auto statement =
+                connection.Prepare(std::string("SELECT GeneralID,COUNT(*) AS N FROM ") + table +
+                                   " WHERE GeneralID IN (" + IdList(ids) + ") GROUP BY GeneralID");
             statement.Execute();
             while (statement.Fetch()) {
                 perOperation[statement.GetInt("GeneralID").value_or(0)] =

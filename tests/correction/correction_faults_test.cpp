@@ -131,8 +131,10 @@ TEST_P(CorrectionFaults, AMoveBeyondTheYear9999StopsTheRunNamingTableAndColumn) 
     SampleData data;
     TOVRIK_ASSERT_DB(data = MakeSuite(Conn(), 12, 0, 0));
     const std::int64_t bad = data.AffectedIds[9];
-    Conn().Execute("UPDATE DriversTime SET EndTime={ts '9990-01-01 00:00:00'} WHERE DriverID=2 "
-                   "AND GeneralID=" + std::to_string(bad));
+    Conn().Execute(
+        "UPDATE DriversTime SET EndTime={ts '9990-01-01 00:00:00'} WHERE DriverID=2 "
+        "AND GeneralID=" +
+        std::to_string(bad));
     const Snapshot before = TakeSnapshot(Conn());
 
     RunRecord run;
@@ -219,8 +221,7 @@ TEST_P(UnreadableSqliteText, StopsTheRunAndChangesNothingOfThatOperation) {
     SampleData data;
     TOVRIK_ASSERT_DB(data = MakeSuite(*connection, 20, 0, 0));
     const std::int64_t bad = data.AffectedIds[15];
-    auto update =
-        connection->Prepare("UPDATE OpData SET RecStart=? WHERE Page=2 AND GeneralID=?");
+    auto update = connection->Prepare("UPDATE OpData SET RecStart=? WHERE Page=2 AND GeneralID=?");
     update.BindText(1, GetParam().value);
     update.BindInt(2, bad);
     update.Execute();
@@ -265,8 +266,9 @@ TEST(SqliteTextForms, MoveKeepingTheTimeTextAndEveryFractionDigit) {
     SqliteSuiteDb db;
     auto connection = db.Connect();
     TOVRIK_ASSERT_DB(sampledata::CreateSuiteSchema(*connection));
-    connection->Execute("INSERT INTO General (ID,InputDate,Date) VALUES "
-                        "(1,'2019-04-02 00:00:00','1999-08-16 00:00:00')");
+    connection->Execute(
+        "INSERT INTO General (ID,InputDate,Date) VALUES "
+        "(1,'2019-04-02 00:00:00','1999-08-16 00:00:00')");
     const std::vector<std::pair<std::string, std::string>> forms = {
         {"1999-08-16 12:34:56", "2019-04-01 12:34:56"},
         {"1999-08-16 12:34:56.000", "2019-04-01 12:34:56.000"},
@@ -280,7 +282,8 @@ TEST(SqliteTextForms, MoveKeepingTheTimeTextAndEveryFractionDigit) {
         {"1999-09-30 00:00:00.000", "2019-05-16 00:00:00.000"},
     };
     for (std::size_t i = 0; i < forms.size(); ++i) {
-        auto insert = connection->Prepare("INSERT INTO EventLog (GeneralID,SeqNo,Date) VALUES (1,?,?)");
+        auto insert =
+            connection->Prepare("INSERT INTO EventLog (GeneralID,SeqNo,Date) VALUES (1,?,?)");
         insert.BindInt(1, static_cast<std::int64_t>(i));
         insert.BindText(2, forms[i].first);
         insert.Execute();

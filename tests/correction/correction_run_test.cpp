@@ -13,8 +13,8 @@ class CorrectionRun : public BackendTest {
 protected:
     void Insert(std::int64_t id, const std::string& inputDate, const std::string& date) {
         Conn().Execute("INSERT INTO General (ID,InputDate,Date,StartTime,EndTime) VALUES (" +
-                       std::to_string(id) + ",{ts '" + inputDate + "'},{ts '" + date +
-                       "'},{ts '" + date + "'},{ts '" + date + "'})");
+                       std::to_string(id) + ",{ts '" + inputDate + "'},{ts '" + date + "'},{ts '" +
+                       date + "'},{ts '" + date + "'})");
     }
 
     std::vector<std::int64_t> Planned() {

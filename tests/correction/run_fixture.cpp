@@ -66,8 +66,9 @@ Snapshot TakeSnapshot(db::Connection& connection) {
                           (shape.SubKey ? shape.SubKey : "0") + " AS S";
         for (const char* column : shape.Columns) {
             table.Columns.push_back(column);
-            sql += std::string(",") + (sqlite ? "CAST(" + std::string(column) + " AS TEXT)" : column) +
-                   " AS " + column;
+            sql += std::string(",") +
+                   (sqlite ? "CAST(" + std::string(column) + " AS TEXT)" : column) + " AS " +
+                   column;
         }
         auto statement = connection.Prepare(sql + " FROM " + shape.Name);
         statement.Execute();
@@ -148,23 +149,30 @@ sampledata::SampleData MakeSuite(db::Connection& connection, int affected, int u
 
 void RunApril(db::Connection& connection, RunRecord& record, const RunPacing& pacing) {
     TwoTimesClock clock({2019, 4, 10, 9, 5, 12, 0}, {2019, 4, 10, 9, 6, 3, 0});
-    record.Result = RunCorrection(connection, record.View, record.Boxes, clock, kApril2019,
-                                  kPickerEnd, pacing);
+    record.Result =
+        RunCorrection(connection, record.View, record.Boxes, clock, kApril2019, kPickerEnd, pacing);
 }
 
 void RefuseEventLogUpdate(db::Connection& connection, Backend backend, std::int64_t generalId) {
     const std::string id = std::to_string(generalId);
     if (backend == Backend::Sqlite) {
-        connection.Execute("CREATE TRIGGER RefuseEventLog BEFORE UPDATE ON EventLog WHEN "
-                           "old.GeneralID=" + id + " AND old.SeqNo=2 BEGIN "
-                           "SELECT RAISE(ABORT,'event log row refused'); END");
+        connection.Execute(
+            "CREATE TRIGGER RefuseEventLog BEFORE UPDATE ON EventLog WHEN "
+            "old.GeneralID=" +
+            id +
+            " AND old.SeqNo=2 BEGIN "
+            "SELECT RAISE(ABORT,'event log row refused'); END");
         return;
     }
-    connection.Execute("CREATE FUNCTION refuse_event_log() RETURNS trigger LANGUAGE plpgsql AS $$ "
-                       "BEGIN IF old.GeneralID=" + id + " AND old.SeqNo=2 THEN "
-                       "RAISE EXCEPTION 'event log row refused'; END IF; RETURN new; END $$");
-    connection.Execute("CREATE TRIGGER RefuseEventLog BEFORE UPDATE ON EventLog FOR EACH ROW "
-                       "EXECUTE FUNCTION refuse_event_log()");
+    connection.Execute(
+        "CREATE FUNCTION refuse_event_log() RETURNS trigger LANGUAGE plpgsql AS $$ "
+        "BEGIN IF old.GeneralID=" +
+        id +
+        " AND old.SeqNo=2 THEN "
+        "RAISE EXCEPTION 'event log row refused'; END IF; RETURN new; END $$");
+    connection.Execute(
+        "CREATE TRIGGER RefuseEventLog BEFORE UPDATE ON EventLog FOR EACH ROW "
+        "EXECUTE FUNCTION refuse_event_log()");
 }
 
 void AllowEventLogUpdates(db::Connection& connection, Backend backend) {
