@@ -702,7 +702,8 @@ Connection::~Connection() { Close(); }
 void Connection::Open(const std::string& connectionString) {
     Close();
     const SQLHENV env = Environment();
-    const Utf8ThreadLocale utf8;  // unixODBC picks the text conversion when the handle is made
+    // unixODBC picks the text conversion when the handle is made.
+    [[maybe_unused]] const Utf8ThreadLocale utf8;
     SQLHDBC dbc = SQL_NULL_HDBC;
     Check(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc), SQL_HANDLE_ENV, env, "SQLAllocHandle");
     dbc_ = dbc;

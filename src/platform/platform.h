@@ -59,4 +59,13 @@ inline constexpr char kPathSeparator =
     '/';
 #endif
 
+#ifdef _WIN32
+// Text of the ANSI code page (what the Win32 "A" functions take and return) as UTF-8.
+std::string AnsiToUtf8(const std::string& ansi);
+
+// UTF-8 text in the ANSI code page; nothing when it is not valid UTF-8 or holds a character the
+// code page lacks (which an "A" function would otherwise receive as a substituted '?').
+std::optional<std::string> Utf8ToAnsi(const std::string& utf8);
+#endif
+
 }  // namespace tovrik

@@ -1,10 +1,67 @@
 #include <windows.h>
 
+#include <climits>
 #include <vector>
 
 #include "platform/platform.h"
 
 namespace tovrik {
+
+namespace {
+
+// Text of codePage as UTF-16; nothing when it is not valid text of that code page.
+std::optional<std::wstring> Widen(UINT codePage, DWORD flags, const std::string& text) {
+    if (text.empty()) return std::wstring();
+    if (text.size() > static_cast<std::size_t>(INT_MAX)) return std::nullopt;
+    const int size = static_cast<int>(text.size());
+    const int wideSize = MultiByteToWideChar(codePage, flags, text.data(), size, nullptr, 0);
+    if (wideSize <= 0) return std::nullopt;
+    std::wstring wide(static_cast<std::size_t>(wideSize), L'\0');
+    if (MultiByteToWideChar(codePage, flags, text.data(), size, wide.data(), wideSize) !=
+        wideSize) {
+        return std::nullopt;
+    }
+    return wide;
+}
+
+// UTF-16 text in codePage; nothing when a character had to be substituted.
+std::optional<std::string> Narrow(UINT codePage, const std::wstring& wide) {
+    if (wide.empty()) return std::string();
+    if (wide.size() > static_cast<std::size_t>(INT_MAX)) return std::nullopt;
+    const int wideSize = static_cast<int>(wide.size());
+    // The substitution report and best-fit flag exist for real code pages only, not for UTF-8.
+    const bool toUtf8 = codePage == CP_UTF8;
+    const DWORD flags = toUtf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    BOOL substituted = FALSE;
+    BOOL* report = toUtf8 ? nullptr : &substituted;
+    const int size =
+        WideCharToMultiByte(codePage, flags, wide.data(), wideSize, nullptr, 0, nullptr, report);
+    if (size <= 0 || substituted) return std::nullopt;
+    std::string text(static_cast<std::size_t>(size), '\0');
+    if (WideCharToMultiByte(codePage, flags, wide.data(), wideSize, text.data(), size, nullptr,
+                            report) != size ||
+        substituted) {
+        return std::nullopt;
+    }
+    return text;
+}
+
+}  // namespace
+
+// Never fails: bytes that are not text of the code page become U+FFFD.
+std::string AnsiToUtf8(const std::string& ansi) {
+    if (GetACP() == CP_UTF8) return ansi;
+    const std::optional<std::wstring> wide = Widen(CP_ACP, 0, ansi);
+    if (!wide) return std::string();
+    return Narrow(CP_UTF8, *wide).value_or(std::string());
+}
+
+std::optional<std::string> Utf8ToAnsi(const std::string& utf8) {
+    const std::optional<std::wstring> wide = Widen(CP_UTF8, MB_ERR_INVALID_CHARS, utf8);
+    if (!wide) return std::nullopt;
+    if (GetACP() == CP_UTF8) return utf8;
+    return Narrow(CP_ACP, *wide);
+}
 
 DateTime SystemClock::Now() const {
     SYSTEMTIME local{};
@@ -21,17 +78,20 @@ DateTime SystemClock::Now() const {
 }
 
 // GetEnvironmentVariableA matches names without regard to case, as the platform does.
+// Values arrive in the ANSI code page and are returned as UTF-8 (a user name, a folder).
 std::optional<std::string> ProcessEnvironment::Get(const std::string& name) const {
+    const std::optional<std::string> ansiName = Utf8ToAnsi(name);
+    if (!ansiName) return std::nullopt;
     SetLastError(ERROR_SUCCESS);
-    const DWORD needed = GetEnvironmentVariableA(name.c_str(), nullptr, 0);
+    const DWORD needed = GetEnvironmentVariableA(ansiName->c_str(), nullptr, 0);
     if (needed == 0) {
         if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
         return std::string();
     }
     std::vector<char> buffer(needed);
-    const DWORD length = GetEnvironmentVariableA(name.c_str(), buffer.data(), needed);
+    const DWORD length = GetEnvironmentVariableA(ansiName->c_str(), buffer.data(), needed);
     if (length == 0 || length >= needed) return std::string();
-    return std::string(buffer.data(), length);
+    return AnsiToUtf8(std::string(buffer.data(), length));
 }
 
 namespace {
@@ -77,7 +137,9 @@ std::string ProgramFolder() {
             GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length == 0) return ".";
         if (length < buffer.size()) {
-            std::string path(buffer.data(), length);
+            // Converted before the separator is looked for: in a double-byte code page such as
+            // Shift_JIS the second byte of a character may be the byte of a backslash.
+            const std::string path = AnsiToUtf8(std::string(buffer.data(), length));
             const auto separator = path.find_last_of("\\/");
             return separator == std::string::npos ? std::string(".") : path.substr(0, separator);
         }

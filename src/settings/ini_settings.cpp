@@ -97,7 +97,13 @@ bool IsPerUserSetting(const std::string& application, const std::string& section
 bool PathExists(const std::string& path, bool folder) {
     if (path.empty()) return false;
     std::error_code error;
-    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    std::filesystem::file_status status;
+    try {
+        // As UTF-8: a path made from a plain std::string is read in the ANSI code page on Windows.
+        status = std::filesystem::status(std::u8string(path.begin(), path.end()), error);
+    } catch (const std::exception&) {
+        return false;  // not valid UTF-8
+    }
     if (error || !std::filesystem::exists(status)) return false;
     return std::filesystem::is_directory(status) == folder;
 }

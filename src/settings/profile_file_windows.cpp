@@ -2,30 +2,19 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <vector>
+
+#include "platform/platform.h"
 
 namespace tovrik {
 
 namespace {
 
-// The profile functions speak the ANSI code page; the core speaks UTF-8.
-std::string Convert(const std::string& text, UINT from, UINT to) {
-    if (text.empty()) return text;
-    const int wideSize =
-        MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (wideSize <= 0) return std::string();
-    std::wstring wide(static_cast<std::size_t>(wideSize), L'\0');
-    MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), wide.data(), wideSize);
-    const int size =
-        WideCharToMultiByte(to, 0, wide.data(), wideSize, nullptr, 0, nullptr, nullptr);
-    if (size <= 0) return std::string();
-    std::string result(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(to, 0, wide.data(), wideSize, result.data(), size, nullptr, nullptr);
-    return result;
-}
-
-std::string ToAnsi(const std::string& utf8) { return Convert(utf8, CP_UTF8, CP_ACP); }
-std::string FromAnsi(const std::string& ansi) { return Convert(ansi, CP_ACP, CP_UTF8); }
+// Asked for as the default, so that a missing key is told apart and the caller's (UTF-8)
+// default is applied by the same rules everywhere. The single byte 0xFF is no text of a
+// double-byte code page.
+constexpr char kMissing[] = "\xFF";
 
 }  // namespace
 
@@ -33,21 +22,34 @@ ProfileText GetPrivateProfileText(const std::string& section, const std::string&
                                   const std::string& defaultValue, std::size_t bufferSize,
                                   const std::string& file) {
     if (bufferSize == 0) return {};
+    const std::optional<std::string> ansiSection = Utf8ToAnsi(section);
+    const std::optional<std::string> ansiKey = Utf8ToAnsi(key);
+    const std::optional<std::string> ansiFile = Utf8ToAnsi(file);
+    // A name the code page cannot spell is in no profile file the "A" functions can open.
+    if (!ansiSection || !ansiKey || !ansiFile) {
+        return profile::Lookup({}, section, key, defaultValue, bufferSize);
+    }
     std::vector<char> buffer(bufferSize, '\0');
-    // The not-found marker (the single byte 0xFF) is passed through unconverted: it is already
-    // the ANSI character with code 255.
-    const std::string ansiDefault = defaultValue == "\xFF" ? defaultValue : ToAnsi(defaultValue);
-    const DWORD copied = GetPrivateProfileStringA(
-        ToAnsi(section).c_str(), ToAnsi(key).c_str(), ansiDefault.c_str(), buffer.data(),
-        static_cast<DWORD>(bufferSize), ToAnsi(file).c_str());
+    const DWORD copied =
+        GetPrivateProfileStringA(ansiSection->c_str(), ansiKey->c_str(), kMissing, buffer.data(),
+                                 static_cast<DWORD>(bufferSize), ansiFile->c_str());
     const std::string text(buffer.data());
-    return {text == "\xFF" ? text : FromAnsi(text), copied};
+    if (text == kMissing) return profile::Lookup({}, section, key, defaultValue, bufferSize);
+    return {AnsiToUtf8(text), copied};
 }
 
 bool WritePrivateProfileText(const std::string& section, const std::string& key,
                              const std::string& value, const std::string& file) {
-    return WritePrivateProfileStringA(ToAnsi(section).c_str(), ToAnsi(key).c_str(),
-                                      ToAnsi(value).c_str(), ToAnsi(file).c_str()) != FALSE;
+    // The profile function would write a line break into the file (the key's line would read
+    // back as something else) and a character outside the code page as '?'.
+    if (!profile::Storable(section, key, value)) return false;
+    const std::optional<std::string> ansiSection = Utf8ToAnsi(section);
+    const std::optional<std::string> ansiKey = Utf8ToAnsi(key);
+    const std::optional<std::string> ansiValue = Utf8ToAnsi(value);
+    const std::optional<std::string> ansiFile = Utf8ToAnsi(file);
+    if (!ansiSection || !ansiKey || !ansiValue || !ansiFile) return false;
+    return WritePrivateProfileStringA(ansiSection->c_str(), ansiKey->c_str(), ansiValue->c_str(),
+                                      ansiFile->c_str()) != FALSE;
 }
 
 }  // namespace tovrik

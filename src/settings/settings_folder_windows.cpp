@@ -4,6 +4,8 @@
 // shlobj.h needs the declarations of windows.h first.
 #include <shlobj.h>
 
+#include <optional>
+
 #include "platform/platform.h"
 #include "settings/ini_settings.h"
 
@@ -12,7 +14,9 @@ namespace tovrik {
 namespace {
 
 bool IsFolder(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const std::optional<std::string> ansi = Utf8ToAnsi(path);
+    if (!ansi) return false;
+    const DWORD attributes = GetFileAttributesA(ansi->c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
@@ -35,7 +39,7 @@ std::string GetCommonAppDataFolder() {
         if (!SHGetSpecialFolderPathA(nullptr, buffer, CSIDL_COMMON_APPDATA, FALSE)) {
             return ProgramFolder();
         }
-        return TrimAtNul(std::string(buffer, MAX_PATH));
+        return CommonAppDataFolderFrom(TrimAtNul(AnsiToUtf8(buffer)));
     } catch (...) {
         return ProgramFolder();
     }
@@ -44,7 +48,8 @@ std::string GetCommonAppDataFolder() {
 void EnsureFolder(const std::string& path) {
     // Every failure is ignored: a missing folder shows later, when the write test fails.
     if (path.empty() || IsFolder(path)) return;
-    (void)CreateDirectoryA(path.c_str(), nullptr);
+    const std::optional<std::string> ansi = Utf8ToAnsi(path);
+    if (ansi) (void)CreateDirectoryA(ansi->c_str(), nullptr);
 }
 
 }  // namespace tovrik
