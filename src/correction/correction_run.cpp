@@ -324,12 +324,15 @@ private:
     std::int64_t MoveInOneStatement(const std::vector<SelectedOperation>& chunk,
                                     const std::string& general,
                                     const std::vector<std::string>& dependents) {
+        static const char* const kNames[] = {"d0", "d1", "d2"};
+        static_assert(std::size(kNames) == std::size(kDependents));
         std::string sql = "WITH g AS (" + general + " RETURNING 1)";
         std::string counts = "SELECT (SELECT COUNT(*) FROM g) AS G";
         for (std::size_t i = 0; i < dependents.size(); ++i) {
-            const std::string name = "d" + std::to_string(i);
-            sql += "," + name + " AS (" + dependents[i] + " RETURNING 1)";
-            counts += ",(SELECT COUNT(*) FROM " + name + ") AS " + name;
+            sql.append(",").append(kNames[i]).append(" AS (").append(dependents[i]);
+            sql.append(" RETURNING 1)");
+            counts.append(",(SELECT COUNT(*) FROM ").append(kNames[i]).append(") AS ");
+            counts.append(kNames[i]);
         }
         auto statement = connection_.Prepare(sql + " " + counts);
         statement.Execute();
@@ -338,7 +341,7 @@ private:
         CheckGuard(moved, chunk);
         std::int64_t rows = moved;
         for (std::size_t i = 0; i < dependents.size(); ++i) {
-            rows += statement.GetInt("d" + std::to_string(i)).value_or(0);
+            rows += statement.GetInt(kNames[i]).value_or(0);
         }
         return rows;
     }
