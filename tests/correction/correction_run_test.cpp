@@ -97,7 +97,7 @@ TEST_P(CorrectionRun, MovesEveryDateOfTheOperationsAndShowsTheReport) {
                                         "4件の修正が終了しました\r\n開始：2019/04/10 9:05:12\r\n"
                                         "終了：2019/04/10 9:06:03"}));
     EXPECT_FALSE(run.View.ButtonsOnWhileProcessing);
-    EXPECT_EQ(run.View.EventRounds, 2);
+    EXPECT_GE(run.View.EventRounds, 2);  // counting, the chunk (and a commit, if slow)
     EXPECT_EQ(run.View.Maximum, 4);
     EXPECT_EQ(run.View.Value, 4);
     EXPECT_TRUE(run.View.StartEnabled && run.View.EndEnabled);
