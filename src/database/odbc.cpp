@@ -16,6 +16,8 @@
 #include <string_view>
 #include <utility>
 
+#include "common/utf.h"
+
 namespace tovrik::db {
 
 static_assert(sizeof(SQLWCHAR) == 2, "the wide ODBC entry points are used with UTF-16 text");
@@ -24,94 +26,14 @@ namespace {
 
 using WString = std::basic_string<SQLWCHAR>;
 
-constexpr char32_t kReplacement = 0xFFFD;
-
-// UTF-8 to UTF-16; malformed input becomes U+FFFD rather than being dropped silently.
+// UTF-8 to the driver manager's UTF-16 and back.
 WString ToWide(std::string_view text) {
-    WString out;
-    out.reserve(text.size());
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        int extra = 0;
-        char32_t code = 0;
-        if (lead < 0x80) {
-            code = lead;
-        } else if ((lead & 0xE0) == 0xC0) {
-            extra = 1;
-            code = lead & 0x1Fu;
-        } else if ((lead & 0xF0) == 0xE0) {
-            extra = 2;
-            code = lead & 0x0Fu;
-        } else if ((lead & 0xF8) == 0xF0) {
-            extra = 3;
-            code = lead & 0x07u;
-        } else {
-            out.push_back(static_cast<SQLWCHAR>(kReplacement));
-            ++i;
-            continue;
-        }
-        bool ok = i + static_cast<std::size_t>(extra) < text.size();
-        for (int k = 1; ok && k <= extra; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
-            if ((next & 0xC0) != 0x80)
-                ok = false;
-            else
-                code = (code << 6) | (next & 0x3Fu);
-        }
-        constexpr char32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
-        if (!ok || code < kMinimum[extra] || code > 0x10FFFF ||
-            (code >= 0xD800 && code <= 0xDFFF)) {
-            out.push_back(static_cast<SQLWCHAR>(kReplacement));
-            ++i;
-            continue;
-        }
-        i += static_cast<std::size_t>(extra) + 1;
-        if (code >= 0x10000) {
-            code -= 0x10000;
-            out.push_back(static_cast<SQLWCHAR>(0xD800 + (code >> 10)));
-            out.push_back(static_cast<SQLWCHAR>(0xDC00 + (code & 0x3FF)));
-        } else {
-            out.push_back(static_cast<SQLWCHAR>(code));
-        }
-    }
-    return out;
+    const std::u16string wide = Utf8ToUtf16(text);
+    return WString(wide.begin(), wide.end());
 }
 
-void AppendUtf8(std::string& out, char32_t code) {
-    if (code < 0x80) {
-        out.push_back(static_cast<char>(code));
-    } else if (code < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else if (code < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    }
-}
-
-// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
 std::string FromWide(const SQLWCHAR* text, std::size_t length) {
-    std::string out;
-    out.reserve(length);
-    for (std::size_t i = 0; i < length; ++i) {
-        char32_t code = text[i];
-        if (code >= 0xD800 && code <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
-            ++i;
-        } else if (code >= 0xD800 && code <= 0xDFFF) {
-            code = kReplacement;
-        }
-        AppendUtf8(out, code);
-    }
-    return out;
+    return Utf16ToUtf8(std::u16string(text, text + length));
 }
 
 // The one ODBC environment of the process. It is never freed: drivers stay loaded until the

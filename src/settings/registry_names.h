@@ -4,13 +4,11 @@
 #include <string_view>
 #include <vector>
 
+#include "common/utf.h"
+
 namespace tovrik {
 
 // Helpers shared by the registry sources, so that every platform lists and matches names alike.
-
-// UTF-8 to UTF-16 and back. Bytes that are no valid UTF-8 and unpaired surrogates become U+FFFD.
-std::u16string Utf8ToUtf16(std::string_view text);
-std::string Utf16ToUtf8(std::u16string_view text);
 
 // A registry name with its letters folded to upper case (ASCII and full-width Latin letters),
 // the form in which the registry compares names.

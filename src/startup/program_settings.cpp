@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "common/utf.h"
 #include "platform/platform.h"
 #include "settings/ini_settings.h"
 #include "settings/setting_numbers.h"
@@ -12,19 +13,6 @@ namespace {
 
 constexpr char kServerFileName[] = "NUVRALsv.ini";
 constexpr char kServerSection[] = "Data";
-
-void AppendUtf8(std::string& out, char32_t codePoint) {
-    if (codePoint < 0x80) {
-        out += static_cast<char>(codePoint);
-    } else if (codePoint < 0x800) {
-        out += static_cast<char>(0xC0 | (codePoint >> 6));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (codePoint >> 12));
-        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    }
-}
 
 // The character that the single byte `code` stands for in the Japanese ANSI code page (932), as
 // Windows converts that byte alone: ASCII below 0x80; half-width katakana for 0xA1..0xDF; the

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tovrik {
+
+// UTF-8 to UTF-16 and back. Bytes that are no valid UTF-8 and unpaired surrogates become U+FFFD,
+// so malformed text is visible rather than dropped.
+std::u16string Utf8ToUtf16(std::string_view text);
+std::string Utf16ToUtf8(std::u16string_view text);
+
+// Appends one code point (at most U+10FFFF) as UTF-8.
+void AppendUtf8(std::string& out, char32_t codePoint);
+
+}  // namespace tovrik
