@@ -171,7 +171,9 @@ TEST_P(CorrectionFaults, ClosingTheFrontEndMidRunKeepsCommittedOperationsWhole) 
     // transactions that outlive event rounds, rolled back by the close.
     RunPacing commitRounds;
     commitRounds.CommitInterval = std::chrono::milliseconds(1);
-    for (const RunPacing& pacing : {CommitEveryChunk(), commitRounds, RunPacing{}}) {
+    for (RunPacing pacing : {CommitEveryChunk(), commitRounds, RunPacing{}}) {
+        // Small chunks, so that the run still has many event rounds on a fast machine.
+        pacing.ChunkTarget = std::chrono::milliseconds(1);
         auto db = MakeSuiteDb(GetParam());
         auto connection = db->Connect();
         TOVRIK_ASSERT_DB(MakeSuite(*connection, 200, 5, 0, 1, 2, 1));
