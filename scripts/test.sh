@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite on a fresh Debian 12 machine: installs what is missing, builds with
 # AddressSanitizer and UndefinedBehaviorSanitizer, and runs every test against real SQLite and
-# PostgreSQL databases (the tests start their own PostgreSQL server), then the fuzz targets for
-# a bounded time and the demo without a display.
+# PostgreSQL databases (the tests start their own PostgreSQL server; the headless demo is one of
+# the tests), then fuzzes the INI reader for a bounded time and cross-builds the core for Windows.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-ci
