@@ -11,26 +11,6 @@
 
 namespace tovrik {
 
-namespace {
-
-bool IsFolder(const std::string& path) {
-    const std::optional<std::string> ansi = Utf8ToAnsi(path);
-    if (!ansi) return false;
-    const DWORD attributes = GetFileAttributesA(ansi->c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-}  // namespace
-
-std::string CommonAppDataFolderFrom(const std::string& machineFolder) {
-    // Never fails: anything unexpected gives the program's folder.
-    try {
-        return IsFolder(machineFolder) ? machineFolder : ProgramFolder();
-    } catch (...) {
-        return ProgramFolder();
-    }
-}
-
 std::string GetCommonAppDataFolder() {
     // Never fails: a failed look-up or any error gives the program's folder.
     try {
@@ -47,7 +27,7 @@ std::string GetCommonAppDataFolder() {
 
 void EnsureFolder(const std::string& path) {
     // Every failure is ignored: a missing folder shows later, when the write test fails.
-    if (path.empty() || IsFolder(path)) return;
+    if (path.empty() || PathExists(path, true)) return;
     const std::optional<std::string> ansi = Utf8ToAnsi(path);
     if (ansi) (void)CreateDirectoryA(ansi->c_str(), nullptr);
 }
