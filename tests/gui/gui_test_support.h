@@ -1,7 +1,5 @@
 #pragma once
 
-#include <string>
-
 #include "common/date_time.h"
 #include "platform/platform.h"
 

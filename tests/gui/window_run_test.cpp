@@ -4,7 +4,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -14,83 +13,17 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "correction/run_fixture.h"
 #include "gui/frm_main.h"
 #include "gui/gui_test_support.h"
 #include "gui/month_edit.h"
-#include "sampledata/sample_data.h"
-#include "support/test_support.h"
 
 namespace tovrik {
 namespace {
 
-using sampledata::kRolloverDays;
-
-// Every date-time value of the four tables, by table, operation and row key.
-using RowKey = std::tuple<std::string, std::int64_t, std::int64_t>;
-using Snapshot = std::map<RowKey, std::vector<std::optional<DateTime>>>;
-
-Snapshot Take(db::Connection& connection) {
-    struct Table {
-        const char* Name;
-        const char* Sql;
-        std::vector<const char*> Columns;
-    };
-    const Table tables[] = {
-        {"General",
-         "SELECT ID AS g, ID AS k, Date, StartTime, EndTime FROM General",
-         {"Date", "StartTime", "EndTime"}},
-        {"DriversTime",
-         "SELECT GeneralID AS g, DriverID AS k, StartTime, EndTime, Date "
-         "FROM DriversTime",
-         {"StartTime", "EndTime", "Date"}},
-        {"EventLog", "SELECT GeneralID AS g, SeqNo AS k, Date FROM EventLog", {"Date"}},
-        {"OpData",
-         "SELECT GeneralID AS g, Page AS k, RecDate, RecStart, RecEnd FROM OpData",
-         {"RecDate", "RecStart", "RecEnd"}},
-    };
-    Snapshot snapshot;
-    for (const Table& table : tables) {
-        db::Statement rows = connection.Prepare(table.Sql);
-        rows.Execute();
-        while (rows.Fetch()) {
-            auto& values = snapshot[{table.Name, *rows.GetInt("g"), *rows.GetInt("k")}];
-            for (const char* column : table.Columns) values.push_back(rows.GetDateTime(column));
-        }
-    }
-    return snapshot;
-}
-
-enum class OperationState { Untouched, Moved, Mixed };
-
-// Per operation: were all its values moved by 1024 weeks, none, or some?
-std::map<std::int64_t, OperationState> Compare(const Snapshot& before, const Snapshot& after) {
-    std::map<std::int64_t, std::pair<int, int>> counts;  // unchanged, moved
-    for (const auto& [key, values] : before) {
-        const auto found = after.find(key);
-        if (found == after.end()) {
-            ADD_FAILURE() << "row lost: " << std::get<0>(key) << " " << std::get<2>(key);
-            continue;
-        }
-        auto& [unchanged, moved] = counts[std::get<1>(key)];
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            if (found->second[i] == values[i]) {
-                ++unchanged;
-            } else if (values[i] && found->second[i] == AddDays(*values[i], kRolloverDays)) {
-                ++moved;
-            } else {
-                ADD_FAILURE() << std::get<0>(key) << " row " << std::get<2>(key) << " of "
-                              << std::get<1>(key) << " changed by something else";
-            }
-        }
-    }
-    std::map<std::int64_t, OperationState> states;
-    for (const auto& [id, count] : counts) {
-        states[id] = count.second == 0  ? OperationState::Untouched
-                     : count.first == 0 ? OperationState::Moved
-                                        : OperationState::Mixed;
-    }
-    return states;
-}
+using test::kApril2019;
+using test::kPickerEnd;
+using test::OperationState;
 
 // The window's state each time the run lets it process events.
 struct EventPoint {
@@ -120,29 +53,33 @@ public:
     }
 };
 
-const DateTime kNow{2019, 4, 10, 9, 5, 12, 0};
-
+// A window over a SQLite suite database seeded with operations in 2019/04 and 2019/05.
 class WindowRun : public testing::Test {
 protected:
     void SetUp() override {
         seed_ = db_.Connect();
-        sampledata::CreateSuiteSchema(*seed_);
-        spec_.Affected = 20;
-        spec_.Unaffected = 5;
-        spec_.AffectedOtherMonth = 4;
-        data_ = sampledata::FillSampleData(*seed_, spec_);
-        before_ = Take(*seed_);
+        data_ = test::MakeSuite(*seed_, 20, 5, 4);
+        before_ = test::TakeSnapshot(*seed_);
         state_.DbLogin.Database = "NuvralData";
         state_.DbConnection = db_.Connect();
-        window_ = std::make_unique<WatchedWindow>(state_, clock_, &boxes_, [this] { ++exits_; });
+        window_ = std::make_unique<WatchedWindow>(state_, clock_, &boxes_, Exit());
         window_->show();
         QApplication::processEvents();
     }
 
-    void PickAndStart(const DateTime& inputDate, const DateTime& inputEnd) {
+    // How the window ends the program; empty leaves the window's default.
+    virtual frmMain::ExitAction Exit() {
+        return [this] { ++exits_; };
+    }
+
+    void Pick(const DateTime& inputDate, const DateTime& inputEnd) {
         window_->findChild<MonthEdit*>("dtpInputDate")->SetValue(inputDate);
         window_->findChild<MonthEdit*>("dtpInputEnd")->SetValue(inputEnd);
         window_->Points.clear();
+    }
+    void PickAndStart(const DateTime& inputDate = kApril2019,
+                      const DateTime& inputEnd = kPickerEnd) {
+        Pick(inputDate, inputEnd);
         window_->findChild<QPushButton*>("cmdStart")->click();
     }
 
@@ -152,15 +89,22 @@ protected:
         return window_->findChild<QPushButton*>("cmdStart")->isEnabled() &&
                window_->findChild<QPushButton*>("cmdEnd")->isEnabled();
     }
-    std::map<std::int64_t, OperationState> Changes() { return Compare(before_, Take(*seed_)); }
+    // What became of each operation since before_.
+    std::map<std::int64_t, OperationState> Changes() {
+        const test::Snapshot now = test::TakeSnapshot(*seed_);
+        std::map<std::int64_t, OperationState> states;
+        for (std::int64_t id : test::OperationIds(before_)) {
+            states[id] = test::StateOf(before_, now, id);
+        }
+        return states;
+    }
 
     test::SqliteSuiteDb db_;
     std::unique_ptr<db::Connection> seed_;
-    sampledata::SampleSpec spec_;
     sampledata::SampleData data_;
-    Snapshot before_;
+    test::Snapshot before_;
     StartState state_;
-    test::FixedClock clock_{kNow};
+    test::FixedClock clock_{kApril2019};
     test::RecordingMessageBoxes boxes_;
     int exits_ = 0;
     std::unique_ptr<WatchedWindow> window_;
@@ -183,8 +127,7 @@ TEST_P(WindowRunRange, MovesTheSelectedOperationsAndShowsTheReport) {
     if (c.IncludesNextMonth) {
         expected.insert(expected.end(), data_.OtherMonthIds.begin(), data_.OtherMonthIds.end());
     }
-    const auto changes = Changes();
-    for (const auto& [id, change] : changes) {
+    for (const auto& [id, change] : Changes()) {
         const bool selected = std::find(expected.begin(), expected.end(), id) != expected.end();
         EXPECT_EQ(change, selected ? OperationState::Moved : OperationState::Untouched)
             << "operation " << id;
@@ -221,17 +164,17 @@ TEST_P(WindowRunRange, MovesTheSelectedOperationsAndShowsTheReport) {
 INSTANTIATE_TEST_SUITE_P(
     Ranges, WindowRunRange,
     testing::Values(
-        RangeCase{"SameMonthOnBoth", {2019, 4, 10, 9, 5, 12, 0}, {2019, 4, 1, 0, 0, 0, 0}, false},
+        RangeCase{"SameMonthOnBoth", kApril2019, kPickerEnd, false},
         RangeCase{"EarlierFirst", {2019, 4, 30, 23, 0, 0, 0}, {2019, 5, 1, 0, 0, 0, 0}, true},
         RangeCase{"LaterFirst", {2019, 5, 31, 0, 0, 0, 0}, {2019, 4, 1, 0, 0, 0, 0}, true}),
     [](const testing::TestParamInfo<RangeCase>& p) { return std::string(p.param.Name); });
 
 TEST_F(WindowRun, NothingToCorrectShowsItsTextWithTheBarAtZero) {
-    PickAndStart({2019, 4, 10, 9, 5, 12, 0}, {2019, 4, 1, 0, 0, 0, 0});
+    PickAndStart();
     ASSERT_EQ(Bar().value(), static_cast<int>(data_.AffectedIds.size()));
-    before_ = Take(*seed_);
+    before_ = test::TakeSnapshot(*seed_);
 
-    PickAndStart({2019, 4, 10, 9, 5, 12, 0}, {2019, 4, 1, 0, 0, 0, 0});  // already moved
+    PickAndStart();  // already moved
     EXPECT_EQ(Label2(), QStringLiteral("修正が必要なデータはありません"));
     EXPECT_EQ(Bar().value(), 0);
     EXPECT_TRUE(ButtonsEnabled());
@@ -248,7 +191,7 @@ TEST_F(WindowRun, NothingToCorrectShowsItsTextWithTheBarAtZero) {
 
 TEST_F(WindowRun, AFailingRunShowsOneErrorBoxAndEnablesTheButtons) {
     seed_->Execute("DROP TABLE EventLog");
-    PickAndStart({2019, 4, 10, 9, 5, 12, 0}, {2019, 4, 1, 0, 0, 0, 0});
+    PickAndStart();
     ASSERT_EQ(boxes_.Shown.size(), 1U);
     EXPECT_EQ(boxes_.Shown[0].Caption, "Nuvral日付修正");
     EXPECT_EQ(boxes_.Shown[0].Icon, MessageIcon::Exclamation);
@@ -264,7 +207,7 @@ class WindowClosedMidRun : public WindowRun, public testing::WithParamInterface<
 // not committed) and released once the run has returned, and no operation is half moved.
 TEST_P(WindowClosedMidRun, EndsTheProgramAndLeavesEveryOperationWholeOrUntouched) {
     window_->CloseAtPoint = GetParam();
-    PickAndStart({2019, 4, 10, 9, 5, 12, 0}, {2019, 4, 1, 0, 0, 0, 0});
+    PickAndStart();
 
     EXPECT_EQ(exits_, 1);
     EXPECT_TRUE(window_->Unloaded());
@@ -275,7 +218,7 @@ TEST_P(WindowClosedMidRun, EndsTheProgramAndLeavesEveryOperationWholeOrUntouched
 
     int moved = 0;
     for (const auto& [id, change] : Changes()) {
-        EXPECT_NE(change, OperationState::Mixed) << "operation " << id << " half moved";
+        EXPECT_NE(change, OperationState::HalfMoved) << "operation " << id;
         if (change == OperationState::Moved) {
             ++moved;
             EXPECT_NE(std::find(data_.AffectedIds.begin(), data_.AffectedIds.end(), id),
@@ -296,32 +239,25 @@ INSTANTIATE_TEST_SUITE_P(Points, WindowClosedMidRun, testing::Values(0U, 1U, 2U)
 
 // Without an injected exit action the window leaves the application's event loop: the program's
 // exec() returns as soon as the run has unwound, with the connection released.
-TEST(WindowDefaultExit, ClosingMidRunLeavesTheEventLoop) {
-    test::SqliteSuiteDb db;
-    auto seed = db.Connect();
-    sampledata::CreateSuiteSchema(*seed);
-    sampledata::SampleSpec spec;
-    spec.Affected = 30;
-    sampledata::FillSampleData(*seed, spec);
-    StartState state;
-    state.DbConnection = db.Connect();
-    test::FixedClock clock(kNow);
-    test::RecordingMessageBoxes boxes;
-    WatchedWindow window(state, clock, &boxes);
-    window.findChild<MonthEdit*>("dtpInputEnd")->SetValue({2019, 4, 1, 0, 0, 0, 0});
-    window.CloseAtPoint = 1;
-    window.show();
+class WindowDefaultExit : public WindowRun {
+protected:
+    frmMain::ExitAction Exit() override { return {}; }
+};
+
+TEST_F(WindowDefaultExit, ClosingMidRunLeavesTheEventLoop) {
+    Pick(kApril2019, kPickerEnd);
+    window_->CloseAtPoint = 1;
 
     // Only the window may end the loop: not Qt's last-window rule, and 1 after a time-out.
     QApplication::setQuitOnLastWindowClosed(false);
     QTimer::singleShot(20'000, [] { QCoreApplication::exit(1); });
-    QMetaObject::invokeMethod(window.findChild<QPushButton*>("cmdStart"), &QPushButton::click,
+    QMetaObject::invokeMethod(window_->findChild<QPushButton*>("cmdStart"), &QPushButton::click,
                               Qt::QueuedConnection);
     EXPECT_EQ(QApplication::exec(), 0);
     QApplication::setQuitOnLastWindowClosed(true);
-    EXPECT_TRUE(window.Unloaded());
-    EXPECT_EQ(window.Points.size(), 2U);
-    EXPECT_EQ(state.DbConnection, nullptr);
+    EXPECT_TRUE(window_->Unloaded());
+    EXPECT_EQ(window_->Points.size(), 2U);
+    EXPECT_EQ(state_.DbConnection, nullptr);
 }
 
 }  // namespace

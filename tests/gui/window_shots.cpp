@@ -1,7 +1,7 @@
 // Shows the main window on a fresh demo SQLite suite database and saves pictures of it before,
 // during and after a correction run over 2019/04, and of the error box of a failing run.
 //
-//   gui_window_shots OUT_DIR [--hosting] [--keep]
+//   gui_window_shots OUT_DIR [--hosting]
 //
 // Run it under xvfb-run to see the window as an X client (then `import -window root` works too),
 // or with QT_QPA_PLATFORM=offscreen. Needs ODBCSYSINI naming a directory whose odbcinst.ini
@@ -12,24 +12,16 @@
 #include <string>
 
 #include <QApplication>
-#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 
 #include "gui/frm_main.h"
+#include "gui/gui_test_support.h"
 #include "gui/month_edit.h"
 #include "sampledata/sample_data.h"
 
 namespace {
-
-using tovrik::DateTime;
-
-class FixedClock final : public tovrik::Clock {
-public:
-    DateTime Now() const override { return now; }
-    DateTime now{2019, 4, 10, 9, 5, 12, 0};
-};
 
 void Save(QWidget& widget, const std::filesystem::path& file) {
     QApplication::processEvents();
@@ -81,7 +73,7 @@ int main(int argc, char** argv) {
     spec.Unaffected = 8;
     tovrik::sampledata::FillSampleData(*state.DbConnection, spec);
 
-    FixedClock clock;
+    tovrik::test::FixedClock clock({2019, 4, 10, 9, 5, 12, 0});
     ShotWindow window(state, clock, nullptr, [] {});
     window.show();
     Save(window, out / "1-before.png");
