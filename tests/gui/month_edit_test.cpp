@@ -26,50 +26,21 @@ TEST_P(MonthStepping, MovesByWholeMonthsOrYearsKeepingDayAndTime) {
     EXPECT_EQ(edit.currentSection(), c.Section);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, MonthStepping,
-                         testing::Values(StepCase{"DecemberUpIsJanuaryNextYear",
-                                                  {2019, 12, 10, 9, 5, 12, 0},
-                                                  QDateTimeEdit::MonthSection,
-                                                  1,
-                                                  {2020, 1, 10, 9, 5, 12, 0}},
-                                         StepCase{"JanuaryDownIsDecemberYearBefore",
-                                                  {2020, 1, 1, 0, 0, 0, 0},
-                                                  QDateTimeEdit::MonthSection,
-                                                  -1,
-                                                  {2019, 12, 1, 0, 0, 0, 0}},
-                                         StepCase{"TwelveMonthsUpIsOneYear",
-                                                  {2019, 4, 1, 0, 0, 0, 0},
-                                                  QDateTimeEdit::MonthSection,
-                                                  12,
-                                                  {2020, 4, 1, 0, 0, 0, 0}},
-                                         StepCase{"PageDownOverSeveralYears",
-                                                  {2019, 4, 1, 0, 0, 0, 0},
-                                                  QDateTimeEdit::MonthSection,
-                                                  -28,
-                                                  {2016, 12, 1, 0, 0, 0, 0}},
-                                         StepCase{"MonthEndShortensToTheShorterMonth",
-                                                  {2019, 1, 31, 23, 59, 59, 0},
-                                                  QDateTimeEdit::MonthSection,
-                                                  1,
-                                                  {2019, 2, 28, 23, 59, 59, 0}},
-                                         StepCase{"YearSectionStepsYears",
-                                                  {2019, 12, 15, 0, 0, 0, 0},
-                                                  QDateTimeEdit::YearSection,
-                                                  1,
-                                                  {2020, 12, 15, 0, 0, 0, 0}},
-                                         StepCase{"StopsAtTheLastMonth",
-                                                  {9999, 12, 1, 0, 0, 0, 0},
-                                                  QDateTimeEdit::MonthSection,
-                                                  1,
-                                                  {9999, 12, 1, 0, 0, 0, 0}},
-                                         StepCase{"StopsAtTheFirstMonth",
-                                                  {1601, 1, 1, 0, 0, 0, 0},
-                                                  QDateTimeEdit::MonthSection,
-                                                  -1,
-                                                  {1601, 1, 1, 0, 0, 0, 0}}),
-                         [](const testing::TestParamInfo<StepCase>& p) {
-                             return std::string(p.param.Name);
-                         });
+constexpr auto kMonths = QDateTimeEdit::MonthSection;
+constexpr auto kYears = QDateTimeEdit::YearSection;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MonthStepping,
+    testing::Values(
+        StepCase{"DecemberUp", {2019, 12, 10, 9, 5, 12, 0}, kMonths, 1, {2020, 1, 10, 9, 5, 12, 0}},
+        StepCase{"JanuaryDown", {2020, 1, 1}, kMonths, -1, {2019, 12, 1}},
+        StepCase{"TwelveMonthsUp", {2019, 4, 1}, kMonths, 12, {2020, 4, 1}},
+        StepCase{"PageDownOverSeveralYears", {2019, 4, 1}, kMonths, -28, {2016, 12, 1}},
+        StepCase{"MonthEnd", {2019, 1, 31, 23, 59, 59}, kMonths, 1, {2019, 2, 28, 23, 59, 59}},
+        StepCase{"YearSection", {2019, 12, 15}, kYears, 1, {2020, 12, 15}},
+        StepCase{"StopsAtTheLastMonth", {9999, 12, 1}, kMonths, 1, {9999, 12, 1}},
+        StepCase{"StopsAtTheFirstMonth", {1601, 1, 1}, kMonths, -1, {1601, 1, 1}}),
+    [](const testing::TestParamInfo<StepCase>& p) { return std::string(p.param.Name); });
 
 TEST(MonthEdit, ArrowKeysCarryTheMonthIntoTheYear) {
     MonthEdit edit;
