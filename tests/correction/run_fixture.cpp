@@ -80,16 +80,10 @@ Snapshot TakeSnapshot(db::Connection& connection) {
     return snapshot;
 }
 
-const char* Name(OperationState state) {
-    switch (state) {
-        case OperationState::Untouched:
-            return "untouched";
-        case OperationState::Moved:
-            return "moved";
-        case OperationState::HalfMoved:
-            return "half moved";
-    }
-    return "?";
+void PrintTo(OperationState state, std::ostream* out) {
+    *out << (state == OperationState::Untouched ? "untouched"
+             : state == OperationState::Moved   ? "moved"
+                                                : "half moved");
 }
 
 OperationState StateOf(const Snapshot& before, const Snapshot& after, std::int64_t id) {

@@ -6,8 +6,8 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "correction/correction_run.h"
@@ -89,7 +89,7 @@ using Snapshot = std::map<std::string, TableSnapshot>;
 Snapshot TakeSnapshot(db::Connection& connection);
 
 enum class OperationState { Untouched, Moved, HalfMoved };
-const char* Name(OperationState state);
+void PrintTo(OperationState state, std::ostream* out);
 
 // Whether every date-time of the operation (its General row and all its dependent rows) is
 // exactly as before, or exactly CorrectRolloverDate of what it was (NULL staying NULL; InputDate
