@@ -1,22 +1,27 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "database/open_database.h"
+#include "support/test_support.h"
 
 namespace tovrik {
 namespace {
 
 struct FormCase {
-    const char* name;
-    DbLoginRecord login;
-    bool serverFileMode;
-    const char* expected;
+    const char* Name;
+    DbLoginRecord Login;
+    bool ServerFileMode;
+    const char* Expected;
 };
+
+void PrintTo(const FormCase& row, std::ostream* out) { *out << row.Name; }
 
 class ConnectionStringTest : public testing::TestWithParam<FormCase> {};
 
 TEST_P(ConnectionStringTest, BuildsTheTextPieceByPiece) {
-    EXPECT_EQ(BuildConnectionString(GetParam().login, GetParam().serverFileMode),
-              GetParam().expected);
+    EXPECT_EQ(BuildConnectionString(GetParam().Login, GetParam().ServerFileMode),
+              GetParam().Expected);
 }
 
 // Ordinary values, including '=', '.', '\\', ',' and Japanese text, go in byte for byte.
@@ -70,7 +75,7 @@ INSTANTIATE_TEST_SUITE_P(
                              {"NuvralDB", " u", "p ", ""},
                              false,
                              "PROVIDER=MSDASQL;DSN=NuvralDB;UID={ u};PWD={p };"}),
-    [](const testing::TestParamInfo<FormCase>& row) { return std::string(row.param.name); });
+    test::RowName());
 
 }  // namespace
 }  // namespace tovrik

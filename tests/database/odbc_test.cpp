@@ -11,7 +11,6 @@
 namespace tovrik::db {
 namespace {
 
-using test::Backend;
 using test::BackendTest;
 
 class OdbcTest : public BackendTest {

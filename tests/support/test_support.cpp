@@ -9,6 +9,7 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 namespace tovrik::test {
 
@@ -72,6 +73,27 @@ std::string PgDriverString(const PgServer& server, const std::string& database) 
            ";UID=" + server.User + ";PWD=" + server.Password + ";";
 }
 
+// Registers a data source in this process's own user DSN file (ODBCINI, set by the test main
+// before anything connects), replacing one of the same name.
+void RegisterUserDsn(const std::string& name,
+                     const std::vector<std::pair<std::string, std::string>>& keys) {
+    const char* ini = std::getenv("ODBCINI");
+    if (ini == nullptr || *ini == '\0') {
+        throw std::runtime_error("ODBCINI is not set: the test main gives each process its own");
+    }
+    // Keep every other section; replace this one.
+    std::string kept;
+    std::istringstream old(ReadFile(ini));
+    bool skip = false;
+    for (std::string line; std::getline(old, line);) {
+        if (!line.empty() && line.front() == '[') skip = line == "[" + name + "]";
+        if (!skip) kept += line + "\n";
+    }
+    kept += "[" + name + "]\n";
+    for (const auto& [key, value] : keys) kept += key + "=" + value + "\n";
+    WriteFile(ini, kept);
+}
+
 }  // namespace
 
 std::string BackendName(Backend backend) {
@@ -111,25 +133,6 @@ const PgServer& PgServerInfo() {
         return result;
     }();
     return server;
-}
-
-void RegisterUserDsn(const std::string& name,
-                     const std::vector<std::pair<std::string, std::string>>& keys) {
-    const char* ini = std::getenv("ODBCINI");
-    if (ini == nullptr || *ini == '\0') {
-        throw std::runtime_error("ODBCINI is not set: the test main gives each process its own");
-    }
-    // Keep every other section; replace this one.
-    std::string kept;
-    std::istringstream old(ReadFile(ini));
-    bool skip = false;
-    for (std::string line; std::getline(old, line);) {
-        if (!line.empty() && line.front() == '[') skip = line == "[" + name + "]";
-        if (!skip) kept += line + "\n";
-    }
-    kept += "[" + name + "]\n";
-    for (const auto& [key, value] : keys) kept += key + "=" + value + "\n";
-    WriteFile(ini, kept);
 }
 
 std::unique_ptr<db::Connection> SuiteDb::Connect() const {

@@ -6,7 +6,6 @@
 #include <memory>
 #include <ostream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "common/message_box.h"
@@ -36,6 +35,14 @@ void WriteFile(const std::filesystem::path& path, const std::string& content);
 
 // A file of the source tree, e.g. SourcePath("tests/settings/data/x.ini").
 std::filesystem::path SourcePath(const std::string& relative);
+
+// Names each row of a table-driven test after the row's Name field.
+struct RowName {
+    template <class Row>
+    std::string operator()(const testing::TestParamInfo<Row>& info) const {
+        return info.param.Name;
+    }
+};
 
 // ---------------------------------------------------------------------------------------------
 // Message boxes
@@ -84,16 +91,10 @@ struct PgServer {
 };
 const PgServer& PgServerInfo();
 
-// Registers a data source in this process's own user DSN file (ODBCINI, set by the test main
-// before anything connects), replacing one of the same name. keys: {"Driver","SQLite3"}, ...
-void RegisterUserDsn(const std::string& name,
-                     const std::vector<std::pair<std::string, std::string>>& keys);
-
 // A database that exists only for the current test; it is removed at the end of the scope.
 class SuiteDb {
 public:
     virtual ~SuiteDb() = default;
-    virtual Backend Kind() const = 0;
     // A connection string naming the driver directly.
     virtual std::string ConnectionString() const = 0;
     // A login whose data-source form ("PROVIDER=MSDASQL;DSN=...") opens this same database:
@@ -107,7 +108,6 @@ public:
 class SqliteSuiteDb : public SuiteDb {
 public:
     SqliteSuiteDb();
-    Backend Kind() const override { return Backend::Sqlite; }
     std::string ConnectionString() const override;
     // Registers the user DSN "TovrikSqlite<n>" for the file on first use; no user or password.
     DbLoginRecord DsnLogin() override;
@@ -124,7 +124,6 @@ class PgSuiteDb : public SuiteDb {
 public:
     PgSuiteDb();
     ~PgSuiteDb() override;
-    Backend Kind() const override { return Backend::Postgres; }
     std::string ConnectionString() const override;
     // The server's system DSN with user, password and Database=<this database>.
     DbLoginRecord DsnLogin() override;
