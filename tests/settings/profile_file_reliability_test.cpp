@@ -12,6 +12,7 @@
 #include <ostream>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "settings/profile_file.h"
@@ -87,6 +88,13 @@ TEST(ProfileFileReliability, KilledWriterLeavesOldOrNewContent) {
     EXPECT_EQ(ReadFile(file), after);
 }
 
+// Section and name of a writer's key: half go into a section all writers share, half into the
+// writer's own.
+std::pair<std::string, std::string> WriterKey(int writer, int key) {
+    return {key % 2 == 0 ? "AllUser\\App\\Shared" : "AllUser\\App\\W" + std::to_string(writer),
+            "W" + std::to_string(writer) + "K" + std::to_string(key)};
+}
+
 TEST(ProfileFileReliability, ParallelWritersLoseNoKey) {
     TempDir dir;
     const std::string file = (dir.Path() / "TachoGraph.int").string();
@@ -105,11 +113,7 @@ TEST(ProfileFileReliability, ParallelWritersLoseNoKey) {
             (void)!read(start[0], &go, 1);  // returns when the parent closes its end
             int failures = 0;
             for (int key = 0; key < kKeys; ++key) {
-                // Half the keys go into a section all writers share, half into the writer's own.
-                const std::string section = key % 2 == 0
-                                                ? "AllUser\\App\\Shared"
-                                                : "AllUser\\App\\W" + std::to_string(writer);
-                const std::string name = "W" + std::to_string(writer) + "K" + std::to_string(key);
+                const auto [section, name] = WriterKey(writer, key);
                 if (!WritePrivateProfileText(section, name, "v" + std::to_string(key), file)) {
                     ++failures;
                 }
@@ -129,9 +133,7 @@ TEST(ProfileFileReliability, ParallelWritersLoseNoKey) {
     int missing = 0;
     for (int writer = 0; writer < kWriters; ++writer) {
         for (int key = 0; key < kKeys; ++key) {
-            const std::string section =
-                key % 2 == 0 ? "AllUser\\App\\Shared" : "AllUser\\App\\W" + std::to_string(writer);
-            const std::string name = "W" + std::to_string(writer) + "K" + std::to_string(key);
+            const auto [section, name] = WriterKey(writer, key);
             if (GetPrivateProfileText(section, name, "", 64, file).Text !=
                 "v" + std::to_string(key)) {
                 ++missing;
@@ -210,9 +212,7 @@ TEST_P(ProfileFileOtherUserTest, WriteWithoutPermissionFailsQuietly) {
 INSTANTIATE_TEST_SUITE_P(Permissions, ProfileFileOtherUserTest,
                          testing::Values(OtherUserCase{"FileNotWritable", 0777, 0644},
                                          OtherUserCase{"FolderNotWritable", 0755, 0666}),
-                         [](const testing::TestParamInfo<OtherUserCase>& row) {
-                             return row.param.Name;
-                         });
+                         test::RowName());
 
 class ProfileFileModeTest : public testing::TestWithParam<mode_t> {};
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <optional>
 #include <ostream>
 #include <string>
 
@@ -81,19 +80,15 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"DefaultIsCutToo", kLogin, "Missing", "default", 4, "def", 3},
         ReadCase{"MissingSectionGivesDefault", "Nowhere", "DSN", "dflt", 64, "dflt", 4},
         ReadCase{"NotFoundMarkerDefault", "Nowhere", "DSN", "\xFF", 1024, "\xFF", 1}),
-    [](const testing::TestParamInfo<ReadCase>& row) { return row.param.Name; });
+    test::RowName());
 
-TEST(ProfileRead, MissingFileGivesDefault) {
+TEST(ProfileRead, MissingFileOrFolderInItsPlaceGivesDefault) {
     TempDir dir;
-    const ProfileText read =
-        GetPrivateProfileText("S", "k", "dflt", 64, (dir.Path() / "missing.ini").string());
-    EXPECT_EQ(read.Text, "dflt");
-    EXPECT_EQ(read.Copied, 4u);
-}
-
-TEST(ProfileRead, FolderInPlaceOfFileGivesDefault) {
-    TempDir dir;
-    EXPECT_EQ(GetPrivateProfileText("S", "k", "dflt", 64, dir.Str()).Text, "dflt");
+    for (const auto& path : {dir.Path() / "missing.ini", dir.Path()}) {
+        const ProfileText read = GetPrivateProfileText("S", "k", "dflt", 64, path.string());
+        EXPECT_EQ(read.Text, "dflt") << path;
+        EXPECT_EQ(read.Copied, 4u) << path;
+    }
 }
 
 // ---- Writing: input file, one write, the expected file byte for byte.
@@ -107,7 +102,6 @@ struct WriteCase {
     const char* Expected;
 };
 
-// Names the row in test output (the default prints raw bytes).
 void PrintTo(const WriteCase& row, std::ostream* out) { *out << row.Name; }
 
 class ProfileWriteTest : public testing::TestWithParam<WriteCase> {};
@@ -162,7 +156,7 @@ INSTANTIATE_TEST_SUITE_P(
                               "expected/duplicates_append.ini"},
                     WriteCase{"SectionWithoutKeys", "input/empty_section.ini", "S", "k", "v",
                               "expected/empty_section.ini"}),
-    [](const testing::TestParamInfo<WriteCase>& row) { return row.param.Name; });
+    test::RowName());
 
 // Every value that can be stored reads back unchanged.
 class ProfileRoundTripTest : public testing::TestWithParam<std::string> {};
@@ -190,7 +184,6 @@ struct RejectCase {
     std::string Value;
 };
 
-// Names the row in test output (the default prints raw bytes).
 void PrintTo(const RejectCase& row, std::ostream* out) { *out << row.Name; }
 
 class ProfileRejectTest : public testing::TestWithParam<RejectCase> {};
@@ -217,9 +210,7 @@ INSTANTIATE_TEST_SUITE_P(Texts, ProfileRejectTest,
                                          RejectCase{"LineBreakInKey", "S", "k\n", "v"},
                                          RejectCase{"EqualsInKey", "S", "a=b", "v"},
                                          RejectCase{"KeyLikeSectionHeader", "S", " [k]", "v"}),
-                         [](const testing::TestParamInfo<RejectCase>& row) {
-                             return row.param.Name;
-                         });
+                         test::RowName());
 
 TEST(ProfileWrite, MissingFolderFailsAndCreatesNothing) {
     TempDir dir;

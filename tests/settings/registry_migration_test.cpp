@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <optional>
 #include <stdexcept>
 
@@ -122,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
                     MarkerCase{"One", "[AllUser\\\\]\r\nCopyFlg=1\r\n", true},
                     MarkerCase{"OneWritten", "[AllUser\\\\]\r\nCopyFlg=1.0\r\n", true},
                     MarkerCase{"OneOfAnotherUser", "[taro\\\\]\r\nCopyFlg=1\r\n", false}),
-    [](const testing::TestParamInfo<MarkerCase>& row) { return row.param.Name; });
+    test::RowName());
 
 TEST_F(MigrationTest, MarkerThatIsNoNumberEscapesBeforeAnyRegistryAccess) {
     WriteFile(SettingsFile(), "[AllUser\\\\]\r\nCopyFlg=yes\r\n");

@@ -18,30 +18,23 @@ TEST(CommonAppDataFolder, IsAnExistingFolder) {
     EXPECT_TRUE(std::filesystem::is_directory(GetCommonAppDataFolder()));
 }
 
-TEST(CommonAppDataFolder, ExistingMachineFolderIsTaken) {
-    TempDir dir;
-    EXPECT_EQ(CommonAppDataFolderFrom(dir.Str()), dir.Str());
-}
-
-TEST(CommonAppDataFolder, FallsBackToProgramFolder) {
+TEST(CommonAppDataFolder, TakesAnExistingFolderElseTheProgramFolder) {
     TempDir dir;
     WriteFile(dir.Path() / "file", "x");
+    EXPECT_EQ(CommonAppDataFolderFrom(dir.Str()), dir.Str());
     EXPECT_EQ(CommonAppDataFolderFrom(dir.Str() + "/missing"), ProgramFolder());
     EXPECT_EQ(CommonAppDataFolderFrom(dir.Str() + "/file"), ProgramFolder());
     EXPECT_EQ(CommonAppDataFolderFrom(""), ProgramFolder());
 }
 
-TEST(EnsureFolder, CreatesOneMissingFolder) {
+TEST(EnsureFolder, CreatesOneMissingFolderAndLeavesAnExistingOneAlone) {
     TempDir dir;
     EnsureFolder(dir.Str() + "/TachographIni");
     EXPECT_TRUE(std::filesystem::is_directory(dir.Path() / "TachographIni"));
-}
 
-TEST(EnsureFolder, ExistingFolderIsLeftAlone) {
-    TempDir dir;
-    WriteFile(dir.Path() / "TachoGraph.int", "[S]\r\nk=v\r\n");
-    EnsureFolder(dir.Str());
-    EXPECT_EQ(ReadFile(dir.Path() / "TachoGraph.int"), "[S]\r\nk=v\r\n");
+    WriteFile(dir.Path() / "TachographIni/TachoGraph.int", "[S]\r\nk=v\r\n");
+    EnsureFolder(dir.Str() + "/TachographIni");
+    EXPECT_EQ(ReadFile(dir.Path() / "TachographIni/TachoGraph.int"), "[S]\r\nk=v\r\n");
 }
 
 TEST(EnsureFolder, FailuresAreIgnored) {
