@@ -93,7 +93,6 @@ public:
     AppProcess(const AppProcess&) = delete;
     AppProcess& operator=(const AppProcess&) = delete;
 
-    pid_t Pid() const { return pid_; }
     void Signal(int signal) const { kill(pid_, signal); }
 
     bool Running() {

@@ -29,19 +29,6 @@ protected:
     StartState state_;
 };
 
-TEST_F(DbLoginTest, ServerFileGivesHostPortAndDatabaseAndSettingsGiveTheUser) {
-    SaveLogin("UID", "sa");
-    SaveLogin("PWD", "secret");
-    SaveLogin("DSN", "NuvralDSN");
-    SaveLogin("DBN", "OtherDB");
-    UseServerFile("dbhost", "1433");
-    LoadDbLoginSettings(state_);
-    EXPECT_EQ(state_.DbLogin.Server, "tcp:dbhost,1433");
-    EXPECT_EQ(state_.DbLogin.Database, "DB1");
-    EXPECT_EQ(state_.DbLogin.UserId, "sa");
-    EXPECT_EQ(state_.DbLogin.Password, "secret");
-}
-
 TEST_F(DbLoginTest, WithoutServerFileTheSettingsGiveAllFour) {
     SaveLogin("DSN", "NuvralDSN");
     SaveLogin("DBN", "NUVRAL");
@@ -78,9 +65,13 @@ void PrintTo(const PortCase& row, std::ostream* out) { *out << row.Name; }
 
 class PortTest : public DbLoginTest, public testing::WithParamInterface<PortCase> {};
 
+// With a server file, host, port and database come from it (the settings' DSN and DBN are
+// ignored) and the user from the settings.
 TEST_P(PortTest, PortConvertsOrEndsTheRoutineQuietly) {
     SaveLogin("UID", "sa");
     SaveLogin("PWD", "secret");
+    SaveLogin("DSN", "NuvralDSN");
+    SaveLogin("DBN", "OtherDB");
     state_.DbLogin.Password = "earlier";
     UseServerFile("dbhost", GetParam().Port);
     LoadDbLoginSettings(state_);
@@ -93,6 +84,7 @@ TEST_P(PortTest, PortConvertsOrEndsTheRoutineQuietly) {
     } else {
         EXPECT_EQ(state_.DbLogin.Server, GetParam().Server);
         EXPECT_EQ(state_.DbLogin.Database, "DB1");
+        EXPECT_EQ(state_.DbLogin.UserId, "sa");
         EXPECT_EQ(state_.DbLogin.Password, "secret");
     }
 }
