@@ -35,90 +35,6 @@ struct Planned {
     std::map<std::string, int> Rows;  // DriversTime, EventLog, OpData
 };
 
-class CliDatabase : public testing::TestWithParam<Backend> {
-protected:
-    void SetUp() override {
-        db_ = MakeSuiteDb(GetParam());
-        connection_ = db_->Connect();
-        sampledata::CreateSuiteSchema(*connection_);
-        if (GetParam() == Backend::Sqlite) {
-            auto* sqlite = static_cast<SqliteSuiteDb*>(db_.get());
-            sandbox_.AddDataSource(kDsn,
-                                   {{"Driver", "SQLite3"}, {"Database", sqlite->File().string()}});
-            user_ = "cliuser";
-            password_ = kSqlitePassword;
-        } else {
-            auto* pg = static_cast<PgSuiteDb*>(db_.get());
-            const PgServer& server = PgServerInfo();
-            sandbox_.AddDataSource(kDsn, {{"Driver", "PostgreSQL Unicode"},
-                                          {"Servername", server.Host},
-                                          {"Port", std::to_string(server.Port)},
-                                          {"Database", pg->Name()}});
-            user_ = server.User;
-            password_ = server.Password;
-        }
-        sandbox_.WriteLoginSettings(kDsn, user_, password_);
-    }
-
-    // Runs tovrik-cli; no output may ever show the password.
-    CliResult Run(const std::vector<std::string>& arguments) {
-        CliResult result = sandbox_.Run(arguments);
-        for (const auto* text : {&result.Out, &result.Err}) {
-            EXPECT_EQ(text->find(password_), std::string::npos) << *text;
-            EXPECT_EQ(text->find("PWD="), std::string::npos) << *text;
-        }
-        return result;
-    }
-
-    sampledata::SampleData Fill(const sampledata::SampleSpec& spec) {
-        return sampledata::FillSampleData(*connection_, spec);
-    }
-
-    Snapshot Take() {
-        Snapshot snapshot;
-        Read(snapshot, "General", "ID", "", {"InputDate", "Date", "StartTime", "EndTime"});
-        Read(snapshot, "DriversTime", "GeneralID", "DriverID", {"StartTime", "EndTime", "Date"});
-        Read(snapshot, "EventLog", "GeneralID", "SeqNo", {"Date"});
-        Read(snapshot, "OpData", "GeneralID", "Page", {"RecDate", "RecStart", "RecEnd"});
-        return snapshot;
-    }
-
-    // Every operation changed since `before` has all its rows moved and lies before
-    // `firstUntouched`; returns how many were moved.
-    int ExpectWholeOperations(const Snapshot& before, const sampledata::SampleSpec& spec,
-                              std::int64_t firstUntouched);
-    // A rerun moves the `left` operations still to do, and then all `all` are moved.
-    void ExpectRerunFinishes(const Snapshot& before, int left, std::size_t all);
-
-    db::Connection& Conn() { return *connection_; }
-    CliSandbox& Sandbox() { return sandbox_; }
-
-private:
-    void Read(Snapshot& snapshot, const std::string& table, const std::string& id,
-              const std::string& second, const std::vector<std::string>& columns) {
-        std::string sql = "SELECT " + id + (second.empty() ? "" : "," + second);
-        for (const auto& column : columns) sql += "," + column;
-        db::Statement statement = connection_->Prepare(sql + " FROM " + table);
-        statement.Execute();
-        while (statement.Fetch()) {
-            std::string key = table + " " + std::to_string(*statement.GetInt(id));
-            if (!second.empty()) key += " " + std::to_string(*statement.GetInt(second));
-            std::string values;
-            for (const auto& column : columns) {
-                const auto value = statement.GetDateTime(column);
-                values += (value ? FormatIso(*value) : "NULL") + ";";
-            }
-            snapshot[key] = values;
-        }
-    }
-
-    std::unique_ptr<SuiteDb> db_;
-    std::unique_ptr<db::Connection> connection_;
-    CliSandbox sandbox_;
-    std::string user_;
-    std::string password_;
-};
-
 // The text after `label` up to the next double blank (or the line end).
 std::string Field(const std::string& line, const std::string& label) {
     const auto at = line.find("  " + label + " ");
@@ -196,34 +112,107 @@ int ReportedCount(const std::string& out) {
     return count.find_first_not_of("0123456789") == std::string::npos ? std::stoi(count) : -1;
 }
 
-// Per operation, how many of its rows in all four tables differ between two snapshots.
-std::map<std::int64_t, int> ChangedRows(const Snapshot& before, const Snapshot& after) {
-    std::map<std::int64_t, int> rows;
-    for (const auto& [id, tables] : Changes(before, after)) {
-        for (const auto& [table, count] : tables) rows[id] += count;
+class CliDatabase : public testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override {
+        db_ = MakeSuiteDb(GetParam());
+        connection_ = db_->Connect();
+        sampledata::CreateSuiteSchema(*connection_);
+        if (GetParam() == Backend::Sqlite) {
+            auto* sqlite = static_cast<SqliteSuiteDb*>(db_.get());
+            sandbox_.AddDataSource(kDsn,
+                                   {{"Driver", "SQLite3"}, {"Database", sqlite->File().string()}});
+            user_ = "cliuser";
+            password_ = kSqlitePassword;
+        } else {
+            auto* pg = static_cast<PgSuiteDb*>(db_.get());
+            const PgServer& server = PgServerInfo();
+            sandbox_.AddDataSource(kDsn, {{"Driver", "PostgreSQL Unicode"},
+                                          {"Servername", server.Host},
+                                          {"Port", std::to_string(server.Port)},
+                                          {"Database", pg->Name()}});
+            user_ = server.User;
+            password_ = server.Password;
+        }
+        sandbox_.WriteLoginSettings(kDsn, user_, password_);
     }
-    return rows;
-}
 
-int CliDatabase::ExpectWholeOperations(const Snapshot& before, const sampledata::SampleSpec& spec,
-                                       std::int64_t firstUntouched) {
-    const int rowsPerOperation =
-        1 + spec.DriversPerOperation + spec.EventsPerOperation + spec.OpDataPerOperation;
-    int moved = 0;
-    for (const auto& [id, rows] : ChangedRows(before, Take())) {
-        EXPECT_LT(id, firstUntouched) << "ID " << id << " should be untouched";
-        EXPECT_EQ(rows, rowsPerOperation) << "ID " << id << " is half moved";
-        ++moved;
+    // Runs tovrik-cli; no output may ever show the password.
+    CliResult Run(const std::vector<std::string>& arguments) {
+        CliResult result = sandbox_.Run(arguments);
+        for (const auto* text : {&result.Out, &result.Err}) {
+            EXPECT_EQ(text->find(password_), std::string::npos) << *text;
+            EXPECT_EQ(text->find("PWD="), std::string::npos) << *text;
+        }
+        return result;
     }
-    return moved;
-}
 
-void CliDatabase::ExpectRerunFinishes(const Snapshot& before, int left, std::size_t all) {
-    const CliResult rerun = Run({"--from", "2019/04", "--to", "2019/04"});
-    ASSERT_EQ(rerun.Status, 0) << rerun.Err;
-    EXPECT_EQ(ReportedCount(rerun.Out), left) << rerun.Out;
-    EXPECT_EQ(Changes(before, Take()).size(), all);
-}
+    sampledata::SampleData Fill(const sampledata::SampleSpec& spec) {
+        return sampledata::FillSampleData(*connection_, spec);
+    }
+
+    Snapshot Take() {
+        Snapshot snapshot;
+        Read(snapshot, "General", "ID", "", {"InputDate", "Date", "StartTime", "EndTime"});
+        Read(snapshot, "DriversTime", "GeneralID", "DriverID", {"StartTime", "EndTime", "Date"});
+        Read(snapshot, "EventLog", "GeneralID", "SeqNo", {"Date"});
+        Read(snapshot, "OpData", "GeneralID", "Page", {"RecDate", "RecStart", "RecEnd"});
+        return snapshot;
+    }
+
+    // Every operation changed since `before` has all its rows moved and lies before
+    // `firstUntouched`; returns how many were moved.
+    int ExpectWholeOperations(const Snapshot& before, const sampledata::SampleSpec& spec,
+                              std::int64_t firstUntouched) {
+        const int rowsPerOperation =
+            1 + spec.DriversPerOperation + spec.EventsPerOperation + spec.OpDataPerOperation;
+        int moved = 0;
+        for (const auto& [id, tables] : Changes(before, Take())) {
+            int rows = 0;
+            for (const auto& [table, count] : tables) rows += count;
+            EXPECT_LT(id, firstUntouched) << "ID " << id << " should be untouched";
+            EXPECT_EQ(rows, rowsPerOperation) << "ID " << id << " is half moved";
+            ++moved;
+        }
+        return moved;
+    }
+
+    // A rerun moves the `left` operations still to do, and then all `all` are moved.
+    void ExpectRerunFinishes(const Snapshot& before, int left, std::size_t all) {
+        const CliResult rerun = Run({"--from", "2019/04", "--to", "2019/04"});
+        ASSERT_EQ(rerun.Status, 0) << rerun.Err;
+        EXPECT_EQ(ReportedCount(rerun.Out), left) << rerun.Out;
+        EXPECT_EQ(Changes(before, Take()).size(), all);
+    }
+
+    db::Connection& Conn() { return *connection_; }
+    CliSandbox& Sandbox() { return sandbox_; }
+
+private:
+    void Read(Snapshot& snapshot, const std::string& table, const std::string& id,
+              const std::string& second, const std::vector<std::string>& columns) {
+        std::string sql = "SELECT " + id + (second.empty() ? "" : "," + second);
+        for (const auto& column : columns) sql += "," + column;
+        db::Statement statement = connection_->Prepare(sql + " FROM " + table);
+        statement.Execute();
+        while (statement.Fetch()) {
+            std::string key = table + " " + std::to_string(*statement.GetInt(id));
+            if (!second.empty()) key += " " + std::to_string(*statement.GetInt(second));
+            std::string values;
+            for (const auto& column : columns) {
+                const auto value = statement.GetDateTime(column);
+                values += (value ? FormatIso(*value) : "NULL") + ";";
+            }
+            snapshot[key] = values;
+        }
+    }
+
+    std::unique_ptr<SuiteDb> db_;
+    std::unique_ptr<db::Connection> connection_;
+    CliSandbox sandbox_;
+    std::string user_;
+    std::string password_;
+};
 
 TEST_P(CliDatabase, DryRunListsExactlyWhatTheRunThenMoves) {
     sampledata::SampleSpec spec;
@@ -398,8 +387,7 @@ TEST_P(CliDatabase, CtrlCStopsBetweenOperationsWithStatus130AndNothingHalfDone) 
     EXPECT_EQ(stopped.Out, "");
     EXPECT_NE(stopped.Err.find("中断しました"), std::string::npos) << stopped.Err;
 
-    const int moved =
-        ExpectWholeOperations(before, spec, std::numeric_limits<std::int64_t>::max());
+    const int moved = ExpectWholeOperations(before, spec, std::numeric_limits<std::int64_t>::max());
     EXPECT_LT(moved, spec.Affected);
     ExpectRerunFinishes(before, spec.Affected - moved, data.AffectedIds.size());
 }
