@@ -38,7 +38,7 @@ void LoadDbLoginSettings(StartState& state) {
         // A port that does not convert ends the routine quietly: the fields not yet assigned
         // keep their values and start-up goes on to open the connection with what is there.
         if (!port) return;
-        if (*port > 0) login.Server += "," + std::to_string(*port);
+        if (*port > 0) login.Server.append(",").append(std::to_string(*port));
         login.Database = state.ServerFileDbName;
     } else {
         login.Server = LoginSetting(state, "DSN");
