@@ -166,9 +166,13 @@ void frmMain::cmdStart_Click() {
     if (running_ || unloaded_) return;
     if (!state_.DbConnection) return;
     running_ = true;
+    // Disabling the focused button hands the focus on to a picker; give it back afterwards so
+    // that Enter or Space starts the next run, as before this one.
+    const bool startHadFocus = cmdStart->hasFocus();
     RunCorrection(*state_.DbConnection, *this, *boxes_, clock_, dtpInputDate->Value(),
                   dtpInputEnd->Value());
     running_ = false;
+    if (startHadFocus && !unloaded_) cmdStart->setFocus(Qt::OtherFocusReason);
     // An unload during the run closed the connection but left the object to the run, which
     // still referred to it; it is released now that the run has returned.
     if (unloaded_) ReleaseConnection();

@@ -169,6 +169,16 @@ INSTANTIATE_TEST_SUITE_P(
         RangeCase{"LaterFirst", {2019, 5, 31, 0, 0, 0, 0}, {2019, 4, 1, 0, 0, 0, 0}, true}),
     [](const testing::TestParamInfo<RangeCase>& p) { return std::string(p.param.Name); });
 
+TEST_F(WindowRun, StartKeepsTheFocusAcrossARun) {
+    QApplication::setActiveWindow(window_.get());
+    auto* start = window_->findChild<QPushButton*>("cmdStart");
+    start->setFocus(Qt::OtherFocusReason);
+    QApplication::processEvents();
+    ASSERT_TRUE(start->hasFocus());
+    PickAndStart();
+    EXPECT_TRUE(start->hasFocus());
+}
+
 TEST_F(WindowRun, NothingToCorrectShowsItsTextWithTheBarAtZero) {
     PickAndStart();
     ASSERT_EQ(Bar().value(), static_cast<int>(data_.AffectedIds.size()));
