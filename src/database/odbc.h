@@ -73,7 +73,7 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// One database connection (the ADO Connection of the suite's design).
+// One database connection (what the suite's programs hold as an ADO Connection).
 class Connection {
 public:
     Connection();
