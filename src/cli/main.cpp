@@ -20,7 +20,7 @@
 #include "cli/dry_run.h"
 #include "cli/terminal_output.h"
 #include "cli/terminal_view.h"
-#include "correction/correction_run.h"
+#include "correction/background_run.h"
 #include "database/odbc.h"
 #include "startup/startup_sequence.h"
 #include "startup/system_services.h"
@@ -39,8 +39,8 @@ constexpr const char* kRunErrorCaption = "Nuvral日付修正";
 
 volatile std::sig_atomic_t interruptRequested = 0;
 
-// The first Ctrl+C asks the run to stop after the operation in hand; a second one ends the
-// program at once (the server rolls back the operation it was moving).
+// The first Ctrl+C stops the run: the statement in flight is cancelled and what was not
+// committed is rolled back; a second one ends the program at once (the server then rolls back).
 extern "C" void OnInterrupt(int signal) {
     interruptRequested = 1;
     std::signal(signal, SIG_DFL);
@@ -103,8 +103,8 @@ int Run(const tovrik::cli::CliOptions& options) {
     activeView = &view;
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
-    const tovrik::RunResult result =
-        tovrik::RunCorrection(connection, view, boxes, system.SystemTime(), inputDate, inputEnd);
+    const tovrik::RunResult result = tovrik::RunCorrectionInBackground(
+        connection, view, boxes, system.SystemTime(), inputDate, inputEnd);
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
     view.FinishLine();

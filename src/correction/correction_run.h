@@ -9,6 +9,7 @@
 #include "common/date_time.h"
 #include "common/message_box.h"
 #include "correction/correction_view.h"
+#include "correction/run_pacing.h"
 #include "database/odbc.h"
 #include "platform/platform.h"
 
@@ -24,23 +25,17 @@ enum class RunOutcome {
 
 struct RunResult {
     RunOutcome Outcome = RunOutcome::NoData;
-    int Operations = 0;        // operations moved (committed)
-    std::int64_t Rows = 0;     // rows moved in all four tables
-    std::string ErrorText;     // the description shown in the error box, when Failed
-};
-
-// How a run paces its work; the defaults suit the window. Operations are moved in chunks, and
-// the front end processes its events after each chunk; a transaction spans whole chunks and is
-// committed once it has been open CommitInterval (0: after every chunk) and at the end.
-struct RunPacing {
-    std::chrono::milliseconds ChunkTarget{30};  // work between two event rounds
-    std::chrono::milliseconds CommitInterval{1000};
+    int Operations = 0;     // operations moved (committed)
+    std::int64_t Rows = 0;  // rows moved in all four tables
+    std::string ErrorText;  // the description shown in the error box, when Failed
 };
 
 // The Start button: selects the operations whose InputDate lies in the month range of the two
 // picker values and whose Date lies before 2008-01-01, and moves each of them, with all its
 // DriversTime, EventLog and OpData rows, by 1024 weeks, all-or-nothing per operation. Shows
 // status, progress and the final report on the view; errors in one box through `boxes`.
+// Runs on the calling thread, letting the view process events between chunks; front ends use
+// RunCorrectionInBackground (background_run.h), which keeps them responsive during statements.
 RunResult RunCorrection(db::Connection& connection, CorrectionView& view, MessageBoxes& boxes,
                         const Clock& clock, const DateTime& inputDate, const DateTime& inputEnd,
                         const RunPacing& pacing = {});
@@ -58,8 +53,7 @@ struct PlannedOperation {
 
 // Selects exactly what RunCorrection would select, changing nothing; calls `each` per operation
 // in ID order (nothing is held for all operations at once). Throws db::DbError on failure.
-void PlanCorrection(db::Connection& connection, const DateTime& inputDate,
-                    const DateTime& inputEnd,
+void PlanCorrection(db::Connection& connection, const DateTime& inputDate, const DateTime& inputEnd,
                     const std::function<void(const PlannedOperation&)>& each);
 
 }  // namespace tovrik

@@ -15,9 +15,9 @@ public:
     virtual void SetProgressValue(int value) = 0;
     virtual void SetStartEnabled(bool enabled) = 0;
     virtual void SetEndEnabled(bool enabled) = 0;
-    // Lets the front end handle its pending events once. Returns false when the front end was
-    // closed meanwhile: the run then stops at once and touches neither the view nor the
-    // connection again (the front end has closed it, which rolls back what was not committed).
+    // Lets the front end handle its pending events once. Returns false when the front end is
+    // closing: the run then stops at once, rolls back what it has not committed (unless the front
+    // end has closed the connection already, which did that) and touches the view no more.
     virtual bool ProcessEvents() = 0;
 };
 

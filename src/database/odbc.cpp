@@ -283,6 +283,29 @@ std::string DbError::SqlState() const { return records_.empty() ? "" : records_.
 
 int DbError::NativeCode() const { return records_.empty() ? 0 : records_.front().NativeCode; }
 
+// Registers the statement handle being executed with its connection, so that Cancel can reach
+// it from another thread; refuses to start once a cancel was requested.
+class InFlight {
+public:
+    InFlight(Connection& connection, SQLHSTMT stmt) : connection_(connection) {
+        std::lock_guard lock(connection_.inFlightMutex_);
+        if (connection_.cancelRequested_) {
+            throw DbError("The operation was cancelled", {{"HY008", 0, "Operation canceled"}});
+        }
+        connection_.inFlight_ = stmt;
+        ++connection_.statementsSent_;
+    }
+    ~InFlight() {
+        std::lock_guard lock(connection_.inFlightMutex_);
+        connection_.inFlight_ = nullptr;
+    }
+    InFlight(const InFlight&) = delete;
+    InFlight& operator=(const InFlight&) = delete;
+
+private:
+    Connection& connection_;
+};
+
 // ---------------------------------------------------------------------------------------------
 // Statement
 
@@ -523,7 +546,11 @@ void Statement::BindNull(int index) {
 std::int64_t Statement::Execute() {
     const SQLHSTMT stmt = impl_->Handle();
     CloseCursor();
-    const SQLRETURN rc = SQLExecute(stmt);
+    SQLRETURN rc = SQL_ERROR;
+    {
+        const InFlight executing(*impl_->connection, stmt);
+        rc = SQLExecute(stmt);
+    }
     if (rc != SQL_NO_DATA) Check(rc, SQL_HANDLE_STMT, stmt, "SQLExecute");
     impl_->DescribeColumns();
     impl_->cursorOpen = !impl_->columns.empty();
@@ -674,7 +701,10 @@ void Connection::Close() noexcept {
     }
     statements_.clear();
     if (open_) {
-        if (inTransaction_) SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK);
+        if (inTransaction_) {
+            ++statementsSent_;
+            SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK);
+        }
         SQLDisconnect(dbc);
     }
     SQLFreeHandle(SQL_HANDLE_DBC, dbc);
@@ -699,10 +729,55 @@ std::int64_t Connection::Execute(const std::string& sql) {
     if (!open_) Fail("The connection is closed");
     StatementHandle handle(static_cast<SQLHDBC>(dbc_), commandTimeout_);
     WString text = ToWide(sql);
-    const SQLRETURN rc =
-        SQLExecDirectW(handle.Get(), text.data(), static_cast<SQLINTEGER>(text.size()));
+    SQLRETURN rc = SQL_ERROR;
+    {
+        const InFlight executing(*this, handle.Get());
+        rc = SQLExecDirectW(handle.Get(), text.data(), static_cast<SQLINTEGER>(text.size()));
+    }
     if (rc != SQL_NO_DATA) Check(rc, SQL_HANDLE_STMT, handle.Get(), "SQLExecDirect");
     return RowCount(handle.Get(), rc);
+}
+
+std::vector<std::int64_t> Connection::ExecuteBatch(const std::string& sql) {
+    if (!open_) Fail("The connection is closed");
+    StatementHandle handle(static_cast<SQLHDBC>(dbc_), commandTimeout_);
+    WString text = ToWide(sql);
+    std::vector<std::int64_t> counts;
+    // A server may run the later statements of a batch only while their results are read, so
+    // the whole reading stays cancellable.
+    const InFlight executing(*this, handle.Get());
+    SQLRETURN rc = SQLExecDirectW(handle.Get(), text.data(), static_cast<SQLINTEGER>(text.size()));
+    for (;;) {
+        if (rc != SQL_NO_DATA) Check(rc, SQL_HANDLE_STMT, handle.Get(), "SQLExecDirect");
+        SQLSMALLINT columns = 0;
+        if (rc == SQL_NO_DATA || !SQL_SUCCEEDED(SQLNumResultCols(handle.Get(), &columns))) {
+            columns = 0;
+        }
+        if (columns == 0) counts.push_back(RowCount(handle.Get(), rc));
+        rc = SQLMoreResults(handle.Get());
+        if (rc == SQL_NO_DATA) break;
+    }
+    return counts;
+}
+
+bool Connection::CountsEveryBatchStatement() const {
+    if (!open_) return false;
+    const auto dbc = static_cast<SQLHDBC>(dbc_);
+    SQLUINTEGER support = 0;
+    SQLUINTEGER rowCounts = 0;
+    if (!SQL_SUCCEEDED(SQLGetInfoW(dbc, SQL_BATCH_SUPPORT, &support, sizeof support, nullptr)) ||
+        !SQL_SUCCEEDED(
+            SQLGetInfoW(dbc, SQL_BATCH_ROW_COUNT, &rowCounts, sizeof rowCounts, nullptr))) {
+        return false;
+    }
+    return (support & SQL_BS_ROW_COUNT_EXPLICIT) != 0 && (rowCounts & SQL_BRC_EXPLICIT) != 0 &&
+           (rowCounts & SQL_BRC_ROLLED_UP) == 0;
+}
+
+void Connection::Cancel() noexcept {
+    cancelRequested_ = true;
+    std::lock_guard lock(inFlightMutex_);
+    if (inFlight_ != nullptr) SQLCancel(static_cast<SQLHSTMT>(inFlight_));
 }
 
 Statement Connection::Prepare(const std::string& sql) {
@@ -726,6 +801,7 @@ void Connection::EndTransaction(bool commit) {
     if (!inTransaction_) Fail("No transaction is open on this connection");
     const auto dbc = static_cast<SQLHDBC>(dbc_);
     // A failed commit leaves the transaction open, so the caller can still roll it back.
+    ++statementsSent_;
     Check(SQLEndTran(SQL_HANDLE_DBC, dbc, commit ? SQL_COMMIT : SQL_ROLLBACK), SQL_HANDLE_DBC, dbc,
           "SQLEndTran");
     inTransaction_ = false;

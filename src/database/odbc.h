@@ -3,8 +3,10 @@
 // A thin RAII layer over the ODBC C API: one environment per process, connections, statements
 // and transactions. Texts are UTF-8; the wide (Unicode) entry points carry them to the driver.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -104,6 +106,18 @@ public:
     std::int64_t Execute(const std::string& sql);
     // A statement to bind parameters to and run, or to read rows from.
     Statement Prepare(const std::string& sql);
+    // Runs several statements sent as one batch (one round trip where the driver allows it);
+    // returns the rows each statement changed, in order (-1 where the driver cannot tell).
+    std::vector<std::int64_t> ExecuteBatch(const std::string& sql);
+    // True when the driver executes batches and reports the row count of each statement in them.
+    bool CountsEveryBatchStatement() const;
+
+    // Callable from any thread while another thread runs statements: asks the driver to stop
+    // the statement in flight (SQLCancel), and makes every later statement on this connection
+    // fail at once with SQLSTATE HY008 until ResetCancel. Rollback and Close still work.
+    void Cancel() noexcept;
+    bool CancelRequested() const noexcept { return cancelRequested_; }
+    void ResetCancel() noexcept { cancelRequested_ = false; }
 
     // Manual commit mode until Commit or Rollback. Prefer the Transaction scope.
     void BeginTransaction();
@@ -111,10 +125,16 @@ public:
     void Rollback();
     bool InTransaction() const { return inTransaction_; }
 
+    // Statements executed (a batch counts once) and transactions ended (committed or rolled
+    // back) on this connection so far, failed ones included: each is one round trip to the
+    // server. Readable from any thread.
+    std::uint64_t StatementsSent() const { return statementsSent_.load(std::memory_order_relaxed); }
+
     void* NativeHandle() const { return dbc_; }  // SQLHDBC
 
 private:
     friend class Statement;
+    friend class InFlight;
     void EndTransaction(bool commit);
     void* dbc_ = nullptr;  // SQLHDBC
     // Statements still alive; Close frees their handles before disconnecting.
@@ -123,6 +143,11 @@ private:
     bool inTransaction_ = false;
     int commandTimeout_ = 180;
     int loginTimeout_ = 15;
+    // The statement handle being executed, for Cancel from another thread.
+    std::mutex inFlightMutex_;
+    void* inFlight_ = nullptr;  // SQLHSTMT
+    std::atomic<bool> cancelRequested_{false};
+    std::atomic<std::uint64_t> statementsSent_{0};
 };
 
 // Rolls back unless committed: the transaction ends with the scope, whichever way it is left.

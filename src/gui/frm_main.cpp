@@ -11,7 +11,7 @@
 #include <QPushButton>
 #include <QScreen>
 
-#include "correction/correction_run.h"
+#include "correction/background_run.h"
 #include "gui/month_edit.h"
 #include "gui/qt_message_boxes.h"
 
@@ -169,13 +169,17 @@ void frmMain::cmdStart_Click() {
     // Disabling the focused button hands the focus on to a picker; give it back afterwards so
     // that Enter or Space starts the next run, as before this one.
     const bool startHadFocus = cmdStart->hasFocus();
-    RunCorrection(*state_.DbConnection, *this, *boxes_, clock_, dtpInputDate->Value(),
-                  dtpInputEnd->Value());
+    RunCorrectionInBackground(*state_.DbConnection, *this, *boxes_, clock_, dtpInputDate->Value(),
+                              dtpInputEnd->Value());
     running_ = false;
-    if (startHadFocus && !unloaded_) cmdStart->setFocus(Qt::OtherFocusReason);
-    // An unload during the run closed the connection but left the object to the run, which
-    // still referred to it; it is released now that the run has returned.
-    if (unloaded_) ReleaseConnection();
+    if (unloaded_) {
+        // The window unloaded during the run, which has now stopped and rolled back what it had
+        // not committed: the unload's own work is done now.
+        CloseConnection();
+        exitProgram_();
+        return;
+    }
+    if (startHadFocus) cmdStart->setFocus(Qt::OtherFocusReason);
 }
 
 void frmMain::cmdEnd_Click() { close(); }
@@ -188,12 +192,17 @@ void frmMain::closeEvent(QCloseEvent* event) {
 void frmMain::Form_Unload() {
     if (unloaded_) return;
     unloaded_ = true;
-    if (state_.DbConnection) state_.DbConnection->Close();
-    if (!running_) ReleaseConnection();
+    // A run in progress still uses the connection on its own thread: it is told to stop when
+    // this event round ends, and cmdStart_Click closes the connection and ends the program.
+    if (running_) return;
+    CloseConnection();
     exitProgram_();
 }
 
-void frmMain::ReleaseConnection() { state_.DbConnection.reset(); }
+void frmMain::CloseConnection() {
+    if (state_.DbConnection) state_.DbConnection->Close();
+    state_.DbConnection.reset();
+}
 
 void frmMain::SetStatusText(const std::string& text) {
     if (unloaded_) return;

@@ -62,7 +62,7 @@ private:
     void cmdStart_Click();
     void cmdEnd_Click();
     void Form_Unload();
-    void ReleaseConnection();
+    void CloseConnection();
 
     StartState& state_;
     const Clock& clock_;

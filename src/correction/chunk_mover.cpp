@@ -1,0 +1,216 @@
+#include "correction/chunk_mover.h"
+
+#include <algorithm>
+#include <map>
+#include <string_view>
+
+namespace tovrik::correction {
+
+namespace {
+
+std::string ChunkIds(const std::vector<SelectedOperation>& chunk) {
+    std::vector<std::int64_t> ids;
+    ids.reserve(chunk.size());
+    for (const auto& operation : chunk) ids.push_back(operation.Id);
+    return IdList(ids);
+}
+
+// A driver that cannot count (-1) leaves the guard to the server's own locking.
+void CheckGuard(std::int64_t moved, const std::vector<SelectedOperation>& chunk) {
+    if (moved >= 0 && moved != static_cast<std::int64_t>(chunk.size())) {
+        throw ChunkMover::GuardFailure{};
+    }
+}
+
+// The text inside a literal made by SelectedFrom (for comparing with what is read back).
+std::string Unliteral(const std::string& literal) {
+    std::string_view inner = literal;
+    if (inner.rfind("{ts '", 0) == 0) {
+        inner = inner.substr(5, inner.size() - 7);
+    } else {
+        inner = inner.substr(1, inner.size() - 2);
+    }
+    std::string text;
+    for (std::size_t i = 0; i < inner.size(); ++i) {
+        text += inner[i];
+        if (inner[i] == '\'') ++i;
+    }
+    return text;
+}
+
+// PostgreSQL: the four updates as one statement (data-modifying WITH queries), one round trip
+// instead of four, each of which psqlODBC would also wrap in a savepoint.
+std::int64_t MoveInOneStatement(db::Connection& connection,
+                                const std::vector<SelectedOperation>& chunk,
+                                const std::string& general,
+                                const std::vector<std::string>& dependents) {
+    static const char* const kNames[] = {"d0", "d1", "d2"};
+    static_assert(std::size(kNames) == std::size(kDependents));
+    std::string sql = "WITH g AS (" + general + " RETURNING 1)";
+    std::string counts = "SELECT (SELECT COUNT(*) FROM g) AS G";
+    for (std::size_t i = 0; i < dependents.size(); ++i) {
+        sql.append(",").append(kNames[i]).append(" AS (").append(dependents[i]);
+        sql.append(" RETURNING 1)");
+        counts.append(",(SELECT COUNT(*) FROM ").append(kNames[i]).append(") AS ");
+        counts.append(kNames[i]);
+    }
+    auto statement = connection.Prepare(sql + " " + counts);
+    statement.Execute();
+    if (!statement.Fetch()) throw ChunkMover::GuardFailure{};
+    const std::int64_t moved = statement.GetInt("G").value_or(0);
+    CheckGuard(moved, chunk);
+    std::int64_t rows = moved;
+    for (const char* name : kNames) rows += statement.GetInt(name).value_or(0);
+    return rows;
+}
+
+}  // namespace
+
+std::string SelectedColumns(Dialect dialect) {
+    return dialect == Dialect::SQLite ? "ID,CAST(Date AS TEXT) AS DateText" : "ID,Date";
+}
+
+// The literal compares equal to exactly the value read: SQLite compares its stored text, so the
+// text itself; other servers compare date-times, so an ODBC escape.
+SelectedOperation SelectedFrom(Dialect dialect, db::Statement& row) {
+    SelectedOperation operation;
+    operation.Id = row.GetInt("ID").value_or(0);
+    if (dialect == Dialect::SQLite) {
+        operation.DateLiteral = Quoted(row.GetText("DateText").value_or(""));
+    } else {
+        const auto date = row.GetDateTime("Date");
+        operation.DateLiteral = date ? Ts(*date) : "NULL";
+    }
+    return operation;
+}
+
+MoveStatements MoveStatementsFor(Dialect dialect, db::Connection& connection) {
+    if (dialect == Dialect::PostgreSQL) return MoveStatements::Single;
+    if (dialect == Dialect::SQLite) return MoveStatements::Separate;
+    return connection.CountsEveryBatchStatement() ? MoveStatements::Batch
+                                                  : MoveStatements::Separate;
+}
+
+ChunkMover::ChunkMover(db::Connection& connection, Dialect dialect, MoveStatements statements)
+    : connection_(connection), dialect_(dialect), statements_(statements) {
+    generalSet_ = SetList(dialect_, kGeneral);
+    for (const auto& table : kDependents) dependentSets_.push_back(SetList(dialect_, table));
+}
+
+std::int64_t ChunkMover::Move(const std::vector<SelectedOperation>& chunk) {
+    const std::string idList = ChunkIds(chunk);
+    // The General rows first, each only while its Date is still the one selected: a row that
+    // another run (or anyone) changed meanwhile makes the count fall short.
+    std::string guard = "CASE ID";
+    for (const auto& operation : chunk) {
+        guard += " WHEN " + std::to_string(operation.Id) + " THEN " + operation.DateLiteral;
+    }
+    guard += " END";
+    const std::string general =
+        "UPDATE General SET " + generalSet_ + " WHERE ID IN (" + idList + ") AND Date=" + guard;
+    std::vector<std::string> dependents;
+    for (std::size_t i = 0; i < std::size(kDependents); ++i) {
+        dependents.push_back(std::string("UPDATE ") + kDependents[i].Name + " SET " +
+                             dependentSets_[i] + " WHERE GeneralID IN (" + idList + ")");
+    }
+
+    std::vector<std::int64_t> counts;
+    switch (statements_) {
+        case MoveStatements::Single:
+            return MoveInOneStatement(connection_, chunk, general, dependents);
+        case MoveStatements::Batch: {
+            std::string batch = general;
+            for (const std::string& update : dependents) batch += ";\n" + update;
+            counts = connection_.ExecuteBatch(batch);
+            if (counts.size() != dependents.size() + 1) {
+                throw db::DbError("The server answered the batch of " +
+                                      std::to_string(dependents.size() + 1) + " updates with " +
+                                      std::to_string(counts.size()) + " row counts",
+                                  {});
+            }
+            break;
+        }
+        case MoveStatements::Separate:
+            counts.push_back(connection_.Execute(general));
+            CheckGuard(counts.front(), chunk);
+            for (const std::string& update : dependents) {
+                counts.push_back(connection_.Execute(update));
+            }
+            break;
+    }
+    CheckGuard(counts.front(), chunk);
+    std::int64_t rows = 0;
+    for (std::int64_t count : counts) rows += std::max<std::int64_t>(count, 0);
+    return rows;
+}
+
+std::string ChunkMover::Describe(const std::vector<SelectedOperation>& chunk,
+                                 const std::exception* error) {
+    const std::string idList = ChunkIds(chunk);
+    if (error == nullptr) return DescribeGuardFailure(chunk, idList);
+    if (auto described = DescribeUnmovableValue(idList)) return *described;
+    return error->what();
+}
+
+// Names the first operation of the chunk whose General row no longer holds what was read.
+std::string ChunkMover::DescribeGuardFailure(const std::vector<SelectedOperation>& chunk,
+                                             const std::string& idList) {
+    std::map<std::int64_t, std::string> now;
+    auto statement = connection_.Prepare("SELECT ID," + AsStored(dialect_, "Date") +
+                                         " AS Now FROM General WHERE ID IN (" + idList + ")");
+    statement.Execute();
+    while (statement.Fetch()) {
+        const std::int64_t id = statement.GetInt("ID").value_or(0);
+        const auto date = statement.GetText("Now");
+        now[id] = date ? *date : "NULL";
+    }
+    for (const auto& operation : chunk) {
+        const auto found = now.find(operation.Id);
+        if (found == now.end() || found->second != Unliteral(operation.DateLiteral)) {
+            return "General の ID=" + std::to_string(operation.Id) +
+                   " の行は、読み込んだ後にほかの処理で変更されました（Date " +
+                   (found == now.end() ? std::string("行なし") : found->second) +
+                   "）。この運行は修正していません。";
+        }
+    }
+    return "General の行（ID " + std::to_string(chunk.front().Id) + "～" +
+           std::to_string(chunk.back().Id) +
+           "）が、読み込んだ後にほかの処理で変更されました。この運行は修正していません。";
+}
+
+// After a failed statement: the first value of the chunk (lowest operation ID, tables in the
+// order they are moved) that cannot be moved, or nothing when the failure lay elsewhere.
+std::optional<std::string> ChunkMover::DescribeUnmovableValue(const std::string& idList) {
+    std::optional<std::int64_t> bestId;
+    std::string best;
+    auto probe = [&](const MovedTable& table) {
+        for (const char* column : table.Columns) {
+            auto statement = connection_.Prepare(
+                std::string("SELECT ") + table.Key + " AS K," + AsStored(dialect_, column) +
+                " AS V," + Readable(dialect_, column) + " AS Readable FROM " + table.Name +
+                " WHERE " + table.Key + " IN (" + idList + ") AND " + Unmovable(dialect_, column) +
+                " ORDER BY " + table.Key);
+            statement.Execute();
+            if (!statement.Fetch()) continue;
+            const std::int64_t id = statement.GetInt("K").value_or(0);
+            if (bestId && *bestId <= id) continue;
+            bestId = id;
+            const std::string value = statement.GetText("V").value_or("");
+            const bool readable = statement.GetInt("Readable").value_or(0) != 0;
+            best = std::string(table.Name) + "." + column + " の値 '" + value + "' " +
+                   (readable ? "は 1024 週進めると日付の範囲を超えます"
+                             : "は日付と時刻として読めません") +
+                   "（" + table.Key + "=" + std::to_string(id) + "）。この運行は修正していません。";
+        }
+    };
+    try {
+        probe(kGeneral);
+        for (const auto& table : kDependents) probe(table);
+    } catch (const db::DbError&) {
+        return std::nullopt;  // the original failure is the better description then
+    }
+    if (!bestId) return std::nullopt;
+    return best;
+}
+
+}  // namespace tovrik::correction

@@ -1,0 +1,152 @@
+#include "correction/sql_dialect.h"
+
+#include "correction/date_rules.h"
+
+namespace tovrik::correction {
+
+namespace {
+
+constexpr int kRolloverDays = RolloverWeeks * 7;
+
+// The first moment whose move by 1024 weeks lies after the year 9999.
+DateTime FirstUnmovable() { return AddDays(DateTime{10000, 1, 1}, -kRolloverDays); }
+
+// SQLite keeps date-times as text. A value counts as a date-time only in the text forms
+// "yyyy-mm-dd", "yyyy-mm-dd hh:mm", "yyyy-mm-dd hh:mm:ss" and "yyyy-mm-dd hh:mm:ss.f..." (or
+// with "T" between date and time) naming a real calendar day and time of day. SQLite's own date
+// functions would also take time zones and julian day numbers, return NULL for the rest, and
+// round fractions to milliseconds (which can carry 23:59:59.9996 into the next day), so only the
+// full check gives them the date part alone.
+std::string SqliteReadable(const std::string& c) {
+    const std::string day = "substr(" + c + ",1,10)";
+    const std::string tail = "substr(" + c + ",11)";
+    return "(typeof(" + c + ")='text' AND date(" + day + ",'+0 days')=" + day + " AND (length(" +
+           c + ")=10 OR (substr(" + c + ",12,2)<'24' AND (" + tail +
+           " GLOB '[ T][0-9][0-9]:[0-5][0-9]' OR " + tail +
+           " GLOB '[ T][0-9][0-9]:[0-5][0-9]:[0-5][0-9]' OR (" + tail +
+           " GLOB '[ T][0-9][0-9]:[0-5][0-9]:[0-5][0-9].[0-9]*' AND substr(" + c +
+           ",21) NOT GLOB '*[^0-9]*')))))";
+}
+
+std::string SqliteMovedDay(const std::string& c) {
+    return "date(substr(" + c + ",1,10),'+" + std::to_string(kRolloverDays) + " days')";
+}
+
+// Fails the statement it is evaluated in (SQLite has no way to raise an error from a query;
+// abs() of the smallest integer overflows). Mentions the column so it is evaluated per row.
+std::string SqliteFail(const std::string& c) {
+    return "abs(-9223372036854775807-1+0*length(" + c + "))";
+}
+
+}  // namespace
+
+const MovedTable kGeneral{"General", "ID", {"Date", "StartTime", "EndTime"}};
+const MovedTable kDependents[3] = {
+    {"DriversTime", "GeneralID", {"StartTime", "EndTime", "Date"}},
+    {"EventLog", "GeneralID", {"Date"}},
+    {"OpData", "GeneralID", {"RecDate", "RecStart", "RecEnd"}},
+};
+
+Dialect DialectOf(db::Connection& connection) {
+    const std::string name = connection.DbmsName();
+    auto startsWith = [&](const char* prefix) { return name.rfind(prefix, 0) == 0; };
+    if (startsWith("SQLite")) return Dialect::SQLite;
+    if (startsWith("PostgreSQL")) return Dialect::PostgreSQL;
+    if (startsWith("Microsoft SQL Server")) return Dialect::SqlServer;
+    return Dialect::Other;
+}
+
+std::string Ts(const DateTime& value) { return "{ts '" + FormatIso(value) + "'}"; }
+
+std::string Quoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        quoted += c;
+        if (c == '\'') quoted += '\'';
+    }
+    return quoted + "'";
+}
+
+std::string IdList(const std::vector<std::int64_t>& ids) {
+    std::string list;
+    for (std::int64_t id : ids) {
+        if (!list.empty()) list += ',';
+        list += std::to_string(id);
+    }
+    return list;
+}
+
+std::string MovedValue(Dialect dialect, const std::string& c) {
+    switch (dialect) {
+        case Dialect::SQLite:
+            // The date part is moved and the time text kept as it is, so every fraction digit
+            // survives (strftime's %f would round to milliseconds). The first branch is the
+            // cheap path for the form the driver writes ("yyyy-mm-dd hh:mm:ss.fff"): SQLite's
+            // parser checks the digits and most ranges, the tests here the rest (the hour 24 and
+            // days past the end of the month, which SQLite accepts; 29 February takes the full
+            // check), and milliseconds cannot round into the next day. Everything else takes the
+            // full check.
+            return "CASE WHEN " + c + " LIKE '____-__-__ __:__:__.___' AND (substr(" + c +
+                   ",9,2)<='28' OR substr(" + c + ",9,2)<=CASE substr(" + c +
+                   ",6,2) WHEN '02' THEN '28' WHEN '04' THEN '30' WHEN '06' THEN '30' WHEN '09' "
+                   "THEN '30' WHEN '11' THEN '30' ELSE '31' END) AND substr(" +
+                   c + ",12,2)<'24' AND substr(" + c +
+                   ",23) BETWEEN '0' AND '9' THEN coalesce(date(" + c + ",'+" +
+                   std::to_string(kRolloverDays) + " days')||substr(" + c + ",11)," +
+                   SqliteFail(c) + ") WHEN " + c + " IS NULL THEN NULL WHEN " + SqliteReadable(c) +
+                   " THEN coalesce(" + SqliteMovedDay(c) + "||substr(" + c + ",11)," +
+                   SqliteFail(c) + ") ELSE " + SqliteFail(c) + " END";
+        case Dialect::PostgreSQL:
+            return "CASE WHEN " + c + ">={ts '0001-01-01 00:00:00'} AND " + c + "<" +
+                   Ts(FirstUnmovable()) + " THEN " + c + "+interval '" +
+                   std::to_string(kRolloverDays) + " days' WHEN " + c +
+                   " IS NULL THEN NULL ELSE CAST(CAST(" + c +
+                   " AS text)||' cannot be moved' AS timestamp) END";
+        case Dialect::SqlServer:
+            return "DATEADD(day," + std::to_string(kRolloverDays) + "," + c + ")";
+        case Dialect::Other:
+            break;
+    }
+    return "{fn TIMESTAMPADD(SQL_TSI_DAY," + std::to_string(kRolloverDays) + "," + c + ")}";
+}
+
+std::string Unmovable(Dialect dialect, const std::string& c) {
+    switch (dialect) {
+        case Dialect::SQLite:
+            return "(" + c + " IS NOT NULL AND NOT (" + SqliteReadable(c) + " AND " +
+                   SqliteMovedDay(c) + " IS NOT NULL))";
+        case Dialect::PostgreSQL:
+            return "(" + c + "<{ts '0001-01-01 00:00:00'} OR " + c + ">=" + Ts(FirstUnmovable()) +
+                   " OR " + c + " IN ('infinity','-infinity'))";
+        case Dialect::SqlServer:
+        case Dialect::Other:
+            break;
+    }
+    return "(" + c + ">=" + Ts(FirstUnmovable()) + ")";
+}
+
+std::string Readable(Dialect dialect, const std::string& c) {
+    return dialect == Dialect::SQLite ? SqliteReadable(c) : "1";
+}
+
+std::string AsStored(Dialect dialect, const std::string& c) {
+    return dialect == Dialect::SQLite ? "CAST(" + c + " AS TEXT)" : c;
+}
+
+std::string SetList(Dialect dialect, const MovedTable& table) {
+    std::string list;
+    for (const char* column : table.Columns) {
+        if (!list.empty()) list += ',';
+        list += std::string(column) + "=" + MovedValue(dialect, column);
+    }
+    return list;
+}
+
+// The dates are written as ODBC escapes that every driver reads the same way (SQLite copies them
+// as the text they hold, which compares correctly).
+std::string SelectionCondition(const DateTime& rangeStart, const DateTime& rangeEnd) {
+    return "WHERE InputDate<" + Ts(rangeEnd) + " AND InputDate>=" + Ts(rangeStart) +
+           " AND Date < " + Ts(DateTime{2008, 1, 1}) + " ";
+}
+
+}  // namespace tovrik::correction

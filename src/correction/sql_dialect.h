@@ -1,0 +1,53 @@
+#pragma once
+
+// The SQL text each kind of server needs to select the affected operations, move their
+// date-times by 1024 weeks on the server, and find a value that cannot be moved.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/date_time.h"
+#include "database/odbc.h"
+
+namespace tovrik::correction {
+
+enum class Dialect { SQLite, PostgreSQL, SqlServer, Other };
+
+// The dialect of the server behind the connection, from the DBMS name its driver reports.
+Dialect DialectOf(db::Connection& connection);
+
+// A table whose date-time columns a run moves, and the column naming the operation.
+struct MovedTable {
+    const char* Name;
+    const char* Key;
+    std::vector<const char*> Columns;
+};
+extern const MovedTable kGeneral;
+extern const MovedTable kDependents[3];  // DriversTime, EventLog, OpData
+
+// An ODBC timestamp escape, read the same way by every driver.
+std::string Ts(const DateTime& value);
+// A single-quoted SQL text literal.
+std::string Quoted(const std::string& text);
+// "1,2,3".
+std::string IdList(const std::vector<std::int64_t>& ids);
+
+// The value of column `c` moved by 1024 weeks, computed by the server. NULL stays NULL; a
+// value that is not a date-time or whose move leaves the representable range makes the whole
+// statement fail rather than write NULL or a wrong value over it.
+std::string MovedValue(Dialect dialect, const std::string& c);
+// True for a non-NULL value of `c` that MovedValue refuses.
+std::string Unmovable(Dialect dialect, const std::string& c);
+// SQLite: true when the text of `c` is a date-time in a form the run reads. Other servers: 1.
+std::string Readable(Dialect dialect, const std::string& c);
+// The column as text exactly as stored (SQLite), or as the driver reads it.
+std::string AsStored(Dialect dialect, const std::string& c);
+// "c1=<moved c1>,c2=<moved c2>,..." for every moved column of the table.
+std::string SetList(Dialect dialect, const MovedTable& table);
+
+// The WHERE clause of the selection (ending in a blank): InputDate in [rangeStart, rangeEnd)
+// and Date before 2008-01-01.
+std::string SelectionCondition(const DateTime& rangeStart, const DateTime& rangeEnd);
+
+}  // namespace tovrik::correction
