@@ -57,7 +57,7 @@ public:
         try {
             connection_.Rollback();
         } catch (const db::DbError&) {
-            // The connection is lost or broken; the server discards the transaction itself.
+            // The connection is lost or broken, or the server has already ended the transaction.
         }
     }
 

@@ -685,6 +685,10 @@ void Connection::Open(const std::string& connectionString) {
         throw DbError(std::move(description), std::move(records));
     }
     open_ = true;
+    // The SQLite driver loses track of its transaction when a statement is interrupted (SQLite
+    // rolls it back, the driver's next transaction then runs in autocommit); its statements are
+    // local and short, so they are left to finish instead.
+    cancelStatements_ = DbmsName().rfind("SQLite", 0) != 0;
 }
 
 bool Connection::IsOpen() const { return open_; }
@@ -777,7 +781,7 @@ bool Connection::CountsEveryBatchStatement() const {
 void Connection::Cancel() noexcept {
     cancelRequested_ = true;
     std::lock_guard lock(inFlightMutex_);
-    if (inFlight_ != nullptr) SQLCancel(static_cast<SQLHSTMT>(inFlight_));
+    if (inFlight_ != nullptr && cancelStatements_) SQLCancel(static_cast<SQLHSTMT>(inFlight_));
 }
 
 Statement Connection::Prepare(const std::string& sql) {
@@ -800,15 +804,26 @@ void Connection::EndTransaction(bool commit) {
     if (!open_) Fail("The connection is closed");
     if (!inTransaction_) Fail("No transaction is open on this connection");
     const auto dbc = static_cast<SQLHDBC>(dbc_);
-    // A failed commit leaves the transaction open, so the caller can still roll it back.
     ++statementsSent_;
-    Check(SQLEndTran(SQL_HANDLE_DBC, dbc, commit ? SQL_COMMIT : SQL_ROLLBACK), SQL_HANDLE_DBC, dbc,
-          "SQLEndTran");
+    const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc, commit ? SQL_COMMIT : SQL_ROLLBACK);
+    // A failed commit leaves the transaction open, so the caller can still roll it back. A failed
+    // rollback ends it all the same: the server has discarded it already (SQLite does so when a
+    // statement is interrupted) or the connection is broken, and nothing could be retried.
+    if (!SQL_SUCCEEDED(rc) && commit) ThrowDiagnostics(SQL_HANDLE_DBC, dbc, rc, "SQLEndTran");
+    std::optional<DbError> failedRollback;
+    if (!SQL_SUCCEEDED(rc)) {
+        try {
+            ThrowDiagnostics(SQL_HANDLE_DBC, dbc, rc, "SQLEndTran");
+        } catch (const DbError& error) {
+            failedRollback = error;
+        }
+    }
     inTransaction_ = false;
     Check(SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT,
                             reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_AUTOCOMMIT_ON)),
                             SQL_IS_UINTEGER),
           SQL_HANDLE_DBC, dbc, "SQLSetConnectAttr");
+    if (failedRollback) throw *failedRollback;
 }
 
 void Connection::Commit() { EndTransaction(true); }

@@ -113,8 +113,9 @@ public:
     bool CountsEveryBatchStatement() const;
 
     // Callable from any thread while another thread runs statements: asks the driver to stop
-    // the statement in flight (SQLCancel), and makes every later statement on this connection
-    // fail at once with SQLSTATE HY008 until ResetCancel. Rollback and Close still work.
+    // the statement in flight (SQLCancel; SQLite's are left to finish), and makes every later
+    // statement on this connection fail at once with SQLSTATE HY008 until ResetCancel.
+    // Rollback and Close still work.
     void Cancel() noexcept;
     bool CancelRequested() const noexcept { return cancelRequested_; }
     void ResetCancel() noexcept { cancelRequested_ = false; }
@@ -146,6 +147,7 @@ private:
     // The statement handle being executed, for Cancel from another thread.
     std::mutex inFlightMutex_;
     void* inFlight_ = nullptr;  // SQLHSTMT
+    bool cancelStatements_ = true;
     std::atomic<bool> cancelRequested_{false};
     std::atomic<std::uint64_t> statementsSent_{0};
 };

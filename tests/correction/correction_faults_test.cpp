@@ -171,8 +171,8 @@ TEST_P(CorrectionFaults, ClosingTheFrontEndMidRunKeepsCommittedOperationsWhole) 
     RunPacing commitRounds;
     commitRounds.CommitInterval = std::chrono::milliseconds(1);
     for (RunPacing pacing : {CommitEveryChunk(), commitRounds, RunPacing{}}) {
-        // Small chunks, so that the run still has many event rounds on a fast machine.
-        pacing.ChunkTarget = std::chrono::milliseconds(1);
+        // Small chunks, so that the run has many event rounds on any machine.
+        pacing.FirstChunk = pacing.MaxChunk = 5;
         auto db = MakeSuiteDb(GetParam());
         auto connection = db->Connect();
         TOVRIK_ASSERT_DB(MakeSuite(*connection, 200, 5, 0, 1, 2, 1));

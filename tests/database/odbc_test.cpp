@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <stdexcept>
+#include <thread>
 
 #include "database/odbc.h"
 #include "support/test_support.h"
@@ -180,6 +181,67 @@ TEST_P(OdbcTest, CloseRollsBackAnOpenTransactionAndDetachesStatements) {
     EXPECT_THROW(reader.Execute(), DbError);
     Conn().Close();  // harmless twice
     EXPECT_EQ(Db().Connect()->Execute("UPDATE T SET Name = 'still here'"), 1);
+}
+
+// Cancel comes from another thread while this one waits for the server; every later statement
+// is refused until the cancel is reset, and the connection stays usable for a rollback and a
+// whole transaction after it. SQLite's statement runs to its end.
+TEST_P(OdbcTest, CancelStopsTheStatementInFlightAndRefusesTheNextOnes) {
+    CreateTable();
+    Conn().BeginTransaction();
+    Insert(1, "kept until the rollback");
+    const std::string slow = IsPostgres()
+                                 ? "SELECT pg_sleep(30)"
+                                 : "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n "
+                                   "WHERE i<1000000) SELECT COUNT(*) FROM n";
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        Conn().Cancel();
+    });
+    const auto started = std::chrono::steady_clock::now();
+    if (IsPostgres()) {
+        EXPECT_THROW(Conn().Execute(slow), DbError);
+    } else {
+        EXPECT_NO_THROW(Conn().Execute(slow));
+    }
+    canceller.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    try {
+        Conn().Execute("DELETE FROM T");
+        ADD_FAILURE() << "a statement ran after the cancel";
+    } catch (const DbError& error) {
+        EXPECT_EQ(error.SqlState(), "HY008");
+    }
+    EXPECT_NO_THROW(Conn().Rollback());
+    Conn().ResetCancel();
+    EXPECT_EQ(Count(), 0);
+    {
+        Transaction transaction(Conn());
+        Insert(2, "rolled back with its scope");
+    }
+    EXPECT_EQ(Count(), 0);
+}
+
+// A batch answers with one row count per statement (each update of a chunk is checked on its
+// own); a failing statement fails the batch.
+TEST_P(OdbcTest, BatchesCountEachStatement) {
+    CreateTable();
+    for (int id = 1; id <= 5; ++id) Insert(id, "n" + std::to_string(id));
+    if (!Conn().CountsEveryBatchStatement()) {
+        EXPECT_FALSE(IsPostgres()) << "psqlODBC counts every statement of a batch";
+        return;
+    }
+    std::vector<std::int64_t> counts;
+    TOVRIK_ASSERT_DB(counts = Conn().ExecuteBatch("UPDATE T SET Name='a' WHERE ID<=3;\n"
+                                                  "UPDATE T SET Name='b' WHERE ID>99;\n"
+                                                  "UPDATE T SET Name='c' WHERE ID>=4"));
+    EXPECT_EQ(counts, (std::vector<std::int64_t>{3, 0, 2}));
+    EXPECT_EQ(Count("Name='c'"), 2);
+    Conn().BeginTransaction();
+    EXPECT_THROW(Conn().ExecuteBatch("UPDATE T SET Name='d';\nUPDATE NoSuchTable SET X=1"),
+                 DbError);
+    Conn().Rollback();
+    EXPECT_EQ(Count("Name='d'"), 0);
 }
 
 TEST_P(OdbcTest, ReportsTheKindOfServer) {

@@ -1,0 +1,201 @@
+// Few statements whatever the distance to the server, and a front end that stays in charge
+// while a statement is in flight.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "correction/background_run.h"
+#include "correction/chunk_mover.h"
+#include "correction/run_fixture.h"
+#include "correction/run_pacing.h"
+
+namespace tovrik::test {
+namespace {
+
+using namespace std::chrono_literals;
+using correction::ChunkSizer;
+using correction::Dialect;
+using correction::MoveStatements;
+
+// One chunk observed by a sizer that starts at 8 with a 100 ms target and at most 1000.
+struct SizingCase {
+    const char* Name;
+    Duration RoundTrip;      // what the quickest statement took (none when zero)
+    std::size_t Operations;  // in the chunk observed
+    Duration Took;
+    std::uint64_t Statements;
+    std::size_t Expected;  // the next chunk
+};
+void PrintTo(const SizingCase& c, std::ostream* out) { *out << c.Name; }
+
+class ChunkSizing : public testing::TestWithParam<SizingCase> {};
+
+TEST_P(ChunkSizing, FollowsTheServersWorkWithinBounds) {
+    RunPacing pacing;
+    pacing.ChunkTarget = 100ms;
+    ChunkSizer sizer(pacing);
+    EXPECT_EQ(sizer.Next(), 8U);
+    if (GetParam().RoundTrip > Duration::zero()) sizer.ObserveRoundTrip(GetParam().RoundTrip);
+    sizer.ObserveChunk(GetParam().Operations, GetParam().Took, GetParam().Statements);
+    EXPECT_EQ(sizer.Next(), GetParam().Expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ChunkSizing,
+    testing::Values(SizingCase{"HalfTheTargetDoubles", {}, 100, 50ms, 2, 200},
+                    SizingCase{"ThreeTimesTheTargetShrinks", {}, 300, 300ms, 2, 100},
+                    SizingCase{"GrowsAtMostFourfold", {}, 100, 1ms, 2, 400},
+                    SizingCase{"NoMeasurableWorkGrowsFourfold", {}, 100, Duration::zero(), 2, 400},
+                    SizingCase{"ShrinksAtMostFourfold", {}, 100, 10s, 2, 25},
+                    SizingCase{"NeverEmpty", {}, 1, 10s, 2, 1},
+                    SizingCase{"NeverAboveTheMaximum", {}, 900, 1ms, 2, 1000},
+                    // 40 ms round trips: three of them are waiting, not work; the size is that of a
+                    // server next door doing the same 50 ms of work.
+                    SizingCase{"RoundTripsAreNotWork", 40ms, 100, 170ms, 3, 200},
+                    SizingCase{"AServerSuddenlySlowShrinksTheChunk", 1ms, 400, 4s, 3, 100}),
+    RowName{});
+
+// How many statements one chunk of 20 operations takes, by the way its updates are sent, on
+// servers that can run the dialect's text.
+struct MoverCase {
+    const char* Name;
+    Backend On;
+    Dialect Text;
+    MoveStatements Sent;
+    std::uint64_t Statements;
+};
+void PrintTo(const MoverCase& c, std::ostream* out) { *out << c.Name; }
+
+class ChunkStatements : public testing::TestWithParam<MoverCase> {};
+
+TEST_P(ChunkStatements, MoveAChunkWholeInTheirNumberOfStatements) {
+    const MoverCase& c = GetParam();
+    auto db = MakeSuiteDb(c.On);
+    auto connection = db->Connect();
+    sampledata::SampleData data;
+    TOVRIK_ASSERT_DB(data = MakeSuite(*connection, 20, 3, 0, 2, 3, 1));
+    if (c.Sent == MoveStatements::Batch) {
+        ASSERT_TRUE(connection->CountsEveryBatchStatement());
+    }
+    const Snapshot before = TakeSnapshot(*connection);
+    std::vector<correction::SelectedOperation> chunk;
+    {
+        auto read = connection->Prepare("SELECT " + correction::SelectedColumns(c.Text) +
+                                        " FROM General WHERE ID IN (" +
+                                        correction::IdList(data.AffectedIds) + ") ORDER BY ID");
+        read.Execute();
+        while (read.Fetch()) chunk.push_back(correction::SelectedFrom(c.Text, read));
+    }
+    correction::ChunkMover mover(*connection, c.Text, c.Sent);
+    const std::uint64_t sent = connection->StatementsSent();
+    std::int64_t rows = 0;
+    TOVRIK_ASSERT_DB(rows = mover.Move(chunk));
+    EXPECT_EQ(connection->StatementsSent() - sent, c.Statements);
+    EXPECT_EQ(rows, 20 * (1 + 2 + 3 + 1));
+    const Snapshot after = TakeSnapshot(*connection);
+    for (std::int64_t id : OperationIds(before)) {
+        const bool affected = std::find(data.AffectedIds.begin(), data.AffectedIds.end(), id) !=
+                              data.AffectedIds.end();
+        EXPECT_EQ(StateOf(before, after, id),
+                  affected ? OperationState::Moved : OperationState::Untouched)
+            << id;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Dialects, ChunkStatements,
+                         testing::Values(MoverCase{"SQLite", Backend::Sqlite, Dialect::SQLite,
+                                                   MoveStatements::Separate, 4},
+                                         MoverCase{"PostgreSQL", Backend::Postgres,
+                                                   Dialect::PostgreSQL, MoveStatements::Single, 1},
+                                         MoverCase{"OdbcEscapesAsOneBatch", Backend::Postgres,
+                                                   Dialect::Other, MoveStatements::Batch, 1},
+                                         MoverCase{"OdbcEscapesOneByOne", Backend::Postgres,
+                                                   Dialect::Other, MoveStatements::Separate, 4}),
+                         RowName{});
+
+// Every update of EventLog waits on the server, as if it were far away or busy.
+void SlowEventLogUpdates(db::Connection& connection, Backend backend) {
+    if (backend == Backend::Sqlite) {
+        // A busy statement: a long computation in a trigger per updated row.
+        connection.Execute(
+            "CREATE TRIGGER SlowEventLog BEFORE UPDATE ON EventLog BEGIN SELECT COUNT(*) FROM "
+            "(WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<1000000) "
+            "SELECT i FROM n); END");
+        return;
+    }
+    connection.Execute(
+        "CREATE FUNCTION slow_event_log() RETURNS trigger LANGUAGE plpgsql AS $$ "
+        "BEGIN PERFORM pg_sleep(2); RETURN NULL; END $$");
+    connection.Execute(
+        "CREATE TRIGGER SlowEventLog BEFORE UPDATE ON EventLog FOR EACH STATEMENT "
+        "EXECUTE FUNCTION slow_event_log()");
+}
+
+class BackgroundRun : public BackendTest {};
+
+// The front end keeps processing events while a statement runs, and closing it then cancels
+// the statement: the run ends at once, every operation whole, and a rerun finishes the work.
+TEST_P(BackgroundRun, ClosingWhileAStatementIsInFlightCancelsItAndLeavesEveryOperationWhole) {
+    TOVRIK_ASSERT_DB(MakeSuite(Conn(), 30, 2, 0, 1, 2, 1));
+    const Snapshot before = TakeSnapshot(Conn());
+    TOVRIK_ASSERT_DB(SlowEventLogUpdates(Conn(), GetParam()));
+
+    RunRecord run;
+    const auto started = std::chrono::steady_clock::now();
+    // Rounds 1 and 2 are the run's own (counting; the first chunk is slow); the ones after the
+    // run's first come every 50 ms while that chunk's statement is in flight.
+    run.View.OnEvents = [&](int round) { return round < 4; };
+    TwoTimesClock clock({2019, 4, 10, 9, 5, 12, 0}, {2019, 4, 10, 9, 6, 3, 0});
+    run.Result =
+        RunCorrectionInBackground(Conn(), run.View, run.Boxes, clock, kApril2019, kPickerEnd);
+    const auto took = std::chrono::steady_clock::now() - started;
+
+    EXPECT_EQ(run.Result.Outcome, RunOutcome::Abandoned);
+    EXPECT_EQ(run.Result.Operations, 0);
+    EXPECT_TRUE(run.Boxes.Shown.empty());
+    EXPECT_EQ(run.View.Calls.back(), "events");
+    EXPECT_LT(took, 20s) << "the statement in flight was not cancelled";
+    EXPECT_FALSE(Conn().CancelRequested());
+    EXPECT_EQ(TakeSnapshot(Conn()).at("General"), before.at("General"));
+
+    Conn().Execute(IsPostgres() ? "DROP TRIGGER SlowEventLog ON EventLog"
+                                : "DROP TRIGGER SlowEventLog");
+    RunRecord rerun;
+    RunApril(Conn(), rerun);
+    ASSERT_EQ(rerun.Result.Outcome, RunOutcome::Corrected) << rerun.Result.ErrorText;
+    EXPECT_EQ(rerun.Result.Operations, 30);
+}
+
+// The view sees, on the calling thread, exactly the calls a run on that thread would make.
+TEST_P(BackgroundRun, RelaysEveryViewCallAndTheErrorBoxInOrder) {
+    sampledata::SampleData data;
+    TOVRIK_ASSERT_DB(data = MakeSuite(Conn(), 3, 1, 0));
+    TOVRIK_ASSERT_DB(RefuseEventLogUpdate(Conn(), GetParam(), data.AffectedIds[1]));
+    const std::thread::id front = std::this_thread::get_id();
+    RunRecord run;
+    bool elsewhere = false;
+    run.View.OnEvents = [&](int) {
+        elsewhere = elsewhere || std::this_thread::get_id() != front;
+        return true;
+    };
+    TwoTimesClock clock({2019, 4, 10, 9, 5, 12, 0}, {2019, 4, 10, 9, 6, 3, 0});
+    run.Result =
+        RunCorrectionInBackground(Conn(), run.View, run.Boxes, clock, kApril2019, kPickerEnd);
+
+    EXPECT_FALSE(elsewhere);
+    ASSERT_EQ(run.Result.Outcome, RunOutcome::Failed);
+    ASSERT_EQ(run.Boxes.Shown.size(), 1U);
+    EXPECT_EQ(run.Boxes.Shown[0].Text, "処理中にエラーが発生しました。\r\n" + run.Result.ErrorText);
+    // The box comes before the label is cleared and the buttons are enabled again.
+    std::vector<std::string> tail(run.View.Calls.end() - 3, run.View.Calls.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"text:", "start:on", "end:on"}));
+    EXPECT_EQ(run.View.Calls[0], "text:");
+    EXPECT_EQ(run.View.Calls[4], "text:件数確認中");
+}
+
+TOVRIK_BACKEND_TEST_SUITE(BackgroundRun);
+
+}  // namespace
+}  // namespace tovrik::test
