@@ -523,6 +523,7 @@ void Statement::BindNull(int index) {
 std::int64_t Statement::Execute() {
     const SQLHSTMT stmt = impl_->Handle();
     CloseCursor();
+    ++impl_->connection->statementsSent_;
     const SQLRETURN rc = SQLExecute(stmt);
     if (rc != SQL_NO_DATA) Check(rc, SQL_HANDLE_STMT, stmt, "SQLExecute");
     impl_->DescribeColumns();
@@ -674,7 +675,10 @@ void Connection::Close() noexcept {
     }
     statements_.clear();
     if (open_) {
-        if (inTransaction_) SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK);
+        if (inTransaction_) {
+            ++statementsSent_;
+            SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK);
+        }
         SQLDisconnect(dbc);
     }
     SQLFreeHandle(SQL_HANDLE_DBC, dbc);
@@ -699,6 +703,7 @@ std::int64_t Connection::Execute(const std::string& sql) {
     if (!open_) Fail("The connection is closed");
     StatementHandle handle(static_cast<SQLHDBC>(dbc_), commandTimeout_);
     WString text = ToWide(sql);
+    ++statementsSent_;
     const SQLRETURN rc =
         SQLExecDirectW(handle.Get(), text.data(), static_cast<SQLINTEGER>(text.size()));
     if (rc != SQL_NO_DATA) Check(rc, SQL_HANDLE_STMT, handle.Get(), "SQLExecDirect");
@@ -726,6 +731,7 @@ void Connection::EndTransaction(bool commit) {
     if (!inTransaction_) Fail("No transaction is open on this connection");
     const auto dbc = static_cast<SQLHDBC>(dbc_);
     // A failed commit leaves the transaction open, so the caller can still roll it back.
+    ++statementsSent_;
     Check(SQLEndTran(SQL_HANDLE_DBC, dbc, commit ? SQL_COMMIT : SQL_ROLLBACK), SQL_HANDLE_DBC, dbc,
           "SQLEndTran");
     inTransaction_ = false;

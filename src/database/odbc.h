@@ -3,6 +3,7 @@
 // A thin RAII layer over the ODBC C API: one environment per process, connections, statements
 // and transactions. Texts are UTF-8; the wide (Unicode) entry points carry them to the driver.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -111,6 +112,10 @@ public:
     void Rollback();
     bool InTransaction() const { return inTransaction_; }
 
+    // Statements executed and transactions ended (committed or rolled back) on this connection
+    // so far, failed ones included: each is one round trip to the server. Readable from any thread.
+    std::uint64_t StatementsSent() const { return statementsSent_.load(std::memory_order_relaxed); }
+
     void* NativeHandle() const { return dbc_; }  // SQLHDBC
 
 private:
@@ -123,6 +128,7 @@ private:
     bool inTransaction_ = false;
     int commandTimeout_ = 180;
     int loginTimeout_ = 15;
+    std::atomic<std::uint64_t> statementsSent_{0};
 };
 
 // Rolls back unless committed: the transaction ends with the scope, whichever way it is left.
