@@ -4,9 +4,15 @@
 //
 //   tovrik-bench [--sqlite] [--pg <ODBC connection string>] [--operations N] [--repeat R]
 //                [--memory-sizes N1,N2] [--commit-interval-ms M] [--chunk-target-ms M]
+//                [--rtt-ms N1,N2,...]
 //
 // Without --pg the connection string comes from TOVRIK_BENCH_PG; without either, PostgreSQL is
 // skipped. The PostgreSQL database given is emptied of the suite's four tables.
+//
+// --rtt-ms times both approaches on PostgreSQL once more for each round-trip time given (in
+// milliseconds), through a loopback proxy that delays the traffic between this program and the
+// server by half of it each way; the database is built directly. Those runs are made once unless
+// --repeat is given (a slow run can take minutes at 40 ms); the loopback runs default to 3.
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -22,10 +28,12 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "correction/correction_run.h"
+#include "correction/background_run.h"
 #include "database/odbc.h"
+#include "delayproxy/delay_proxy.h"
 #include "sampledata/sample_data.h"
 
 namespace {
@@ -42,8 +50,9 @@ struct Options {
     bool sqlite = true;
     std::string pg;
     int operations = 2000;
-    int repeat = 3;
+    std::optional<int> repeat;  // rounds per measurement; the default differs by kind
     std::vector<int> memorySizes = {2000, 8000};
+    std::vector<int> rttMs;
     std::string childConnection;  // internal: run once on this database and exit
     RunPacing pacing;
 };
@@ -123,23 +132,34 @@ struct Timing {
     int operations = 0;
     double longestGap = 0;
     int eventRounds = 0;
+    std::uint64_t statements = 0;  // sent to the server
 };
+
+// Tovrik's run as the front ends start it. Every timed run goes through here, so a different way
+// of starting it (same signature) is measured by changing this one function.
+RunResult StartRun(db::Connection& connection, CorrectionView& view, MessageBoxes& boxes,
+                   const Clock& clock, const DateTime& inputDate, const DateTime& inputEnd,
+                   const RunPacing& pacing) {
+    return RunCorrectionInBackground(connection, view, boxes, clock, inputDate, inputEnd, pacing);
+}
 
 Timing RunTovrik(db::Connection& connection, const RunPacing& pacing) {
     TimingView view;
     StderrBoxes boxes;
     SystemClock clock;
+    const std::uint64_t statements = connection.StatementsSent();
     const double cpu = CpuSeconds();
     const auto start = SteadyClock::now();
     view.Lap();
-    const RunResult result = RunCorrection(connection, view, boxes, clock, kMonth, kMonth, pacing);
+    const RunResult result = StartRun(connection, view, boxes, clock, kMonth, kMonth, pacing);
     view.Lap();
     Timing timing{Seconds(SteadyClock::now() - start).count(),
                   CpuSeconds() - cpu,
                   result.Rows,
                   result.Operations,
                   view.Longest(),
-                  view.Rounds()};
+                  view.Rounds(),
+                  connection.StatementsSent() - statements};
     if (result.Outcome != RunOutcome::Corrected) {
         throw std::runtime_error("the correction run did not complete: " + result.ErrorText);
     }
@@ -256,20 +276,27 @@ int ChildRun(const std::string& connectionString) {
     }
 }
 
-void Bench(const std::string& backend, const std::string& connectionString,
-           const Options& options) {
-    db::Connection connection;
-    connection.Open(connectionString);
+// The fastest of each approach over the rounds, and the longest time without an event round.
+struct Best {
+    Timing tovrik;
+    Timing setBased;
+    double longestGap = 0;
+};
+
+// Times Tovrik's run and the set-based SQL through `runner`, each on a fresh database built
+// through `builder` (the same database, perhaps by a faster way), and checks after each round that
+// both leave identical databases.
+Best TimeBoth(const std::string& label, db::Connection& builder, db::Connection& runner,
+              int operations, int repeat, const RunPacing& pacing) {
     std::optional<Timing> bestTovrik, bestSetBased;
     double longestGap = 0;
-    std::string tovrikPrint, setBasedPrint;
-    for (int round = 0; round < options.repeat; ++round) {
-        Build(connection, options.operations);
-        const Timing tovrik = RunTovrik(connection, options.pacing);
-        tovrikPrint = Fingerprint(connection);
-        Build(connection, options.operations);
-        const Timing setBased = RunSetBased(connection);
-        setBasedPrint = Fingerprint(connection);
+    for (int round = 0; round < repeat; ++round) {
+        Build(builder, operations);
+        const Timing tovrik = RunTovrik(runner, pacing);
+        const std::string tovrikPrint = Fingerprint(builder);
+        Build(builder, operations);
+        const Timing setBased = RunSetBased(runner);
+        const std::string setBasedPrint = Fingerprint(builder);
         if (tovrikPrint != setBasedPrint || tovrik.rows != setBased.rows ||
             tovrik.operations != setBased.operations) {
             throw std::runtime_error("the two databases differ: " + tovrikPrint + " rows " +
@@ -277,21 +304,32 @@ void Bench(const std::string& backend, const std::string& connectionString,
                                      " rows " + std::to_string(setBased.rows));
         }
         std::fprintf(stderr,
-                     "tovrik-bench: %s round %d: tovrik %.3f s (client CPU %.3f s), set-based "
-                     "%.3f s (client CPU %.3f s), %d event rounds, longest %.1f ms without\n",
-                     backend.c_str(), round + 1, tovrik.seconds, tovrik.cpuSeconds,
-                     setBased.seconds, setBased.cpuSeconds, tovrik.eventRounds,
-                     tovrik.longestGap * 1000);
+                     "tovrik-bench: %s round %d: tovrik %.3f s (client CPU %.3f s, %llu "
+                     "statements), set-based %.3f s (client CPU %.3f s), %d event rounds, "
+                     "longest %.1f ms without\n",
+                     label.c_str(), round + 1, tovrik.seconds, tovrik.cpuSeconds,
+                     static_cast<unsigned long long>(tovrik.statements), setBased.seconds,
+                     setBased.cpuSeconds, tovrik.eventRounds, tovrik.longestGap * 1000);
         longestGap = std::max(longestGap, tovrik.longestGap);
         if (!bestTovrik || tovrik.seconds < bestTovrik->seconds) bestTovrik = tovrik;
         if (!bestSetBased || setBased.seconds < bestSetBased->seconds) bestSetBased = setBased;
     }
+    return Best{*bestTovrik, *bestSetBased, longestGap};
+}
+
+void Bench(const std::string& backend, const std::string& connectionString,
+           const Options& options) {
+    db::Connection connection;
+    connection.Open(connectionString);
+    const Best best = TimeBoth(backend, connection, connection, options.operations,
+                               options.repeat.value_or(3), options.pacing);
     std::printf(
         "bench: backend=%s operations=%d rows=%lld tovrik_s=%.3f setbased_s=%.3f "
         "ratio=%.2f\n",
-        backend.c_str(), bestTovrik->operations, static_cast<long long>(bestTovrik->rows),
-        bestTovrik->seconds, bestSetBased->seconds, bestTovrik->seconds / bestSetBased->seconds);
-    std::printf("events: backend=%s longest_gap_ms=%.1f\n", backend.c_str(), longestGap * 1000);
+        backend.c_str(), best.tovrik.operations, static_cast<long long>(best.tovrik.rows),
+        best.tovrik.seconds, best.setBased.seconds, best.tovrik.seconds / best.setBased.seconds);
+    std::printf("events: backend=%s longest_gap_ms=%.1f\n", backend.c_str(),
+                best.longestGap * 1000);
     for (int size : options.memorySizes) {
         Build(connection, size);
         std::printf("memory: backend=%s operations=%d peak_rss_kib=%ld\n", backend.c_str(), size,
@@ -301,11 +339,90 @@ void Bench(const std::string& backend, const std::string& connectionString,
     std::fflush(stdout);
 }
 
-std::vector<int> ParseSizes(const std::string& text) {
-    std::vector<int> sizes;
+std::string LowerAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+// A connection string's key=value pairs in order; a value in braces may hold ';'.
+std::vector<std::pair<std::string, std::string>> SplitConnectionString(const std::string& text) {
+    std::vector<std::pair<std::string, std::string>> pairs;
+    std::string item;
+    bool braced = false;
+    auto flush = [&] {
+        const auto equals = item.find('=');
+        if (equals != std::string::npos) {
+            pairs.emplace_back(item.substr(0, equals), item.substr(equals + 1));
+        }
+        item.clear();
+    };
+    for (char c : text) {
+        if (c == '{') braced = true;
+        if (c == '}') braced = false;
+        if (c == ';' && !braced) {
+            flush();
+        } else {
+            item += c;
+        }
+    }
+    flush();
+    return pairs;
+}
+
+// The PostgreSQL connection string and where it leads, and the same string leading elsewhere.
+struct PgAddress {
+    std::vector<std::pair<std::string, std::string>> pairs;
+    std::string host = "localhost";  // psqlODBC's defaults
+    int port = 5432;
+
+    explicit PgAddress(const std::string& connectionString)
+        : pairs(SplitConnectionString(connectionString)) {
+        for (const auto& [key, value] : pairs) {
+            const std::string name = LowerAscii(key);
+            if (name == "servername" || name == "server") host = value;
+            if (name == "port") port = std::stoi(value);
+        }
+    }
+    std::string To(const std::string& otherHost, int otherPort) const {
+        std::string text;
+        for (const auto& [key, value] : pairs) {
+            const std::string name = LowerAscii(key);
+            if (name == "servername" || name == "server" || name == "port") continue;
+            text += key + "=" + value + ";";
+        }
+        return text + "Servername=" + otherHost + ";Port=" + std::to_string(otherPort) + ";";
+    }
+};
+
+// Both approaches once more for each round-trip time, through a delaying proxy to the server.
+void BenchAtDistance(const std::string& connectionString, const Options& options) {
+    const PgAddress address(connectionString);
+    db::Connection direct;
+    direct.Open(connectionString);
+    for (int rtt : options.rttMs) {
+        delayproxy::DelayProxy proxy(address.host, address.port, std::chrono::milliseconds(rtt));
+        db::Connection distant;
+        distant.Open(address.To("127.0.0.1", proxy.Port()));
+        const Best best = TimeBoth("postgresql at " + std::to_string(rtt) + " ms", direct, distant,
+                                   options.operations, options.repeat.value_or(1), options.pacing);
+        std::printf(
+            "bench: backend=postgresql rtt_ms=%d operations=%d rows=%lld tovrik_s=%.3f "
+            "setbased_s=%.3f ratio=%.2f statements=%llu longest_gap_ms=%.1f\n",
+            rtt, best.tovrik.operations, static_cast<long long>(best.tovrik.rows),
+            best.tovrik.seconds, best.setBased.seconds, best.tovrik.seconds / best.setBased.seconds,
+            static_cast<unsigned long long>(best.tovrik.statements), best.longestGap * 1000);
+        std::fflush(stdout);
+    }
+    sampledata::DropSuiteSchema(direct);
+}
+
+std::vector<int> ParseNumbers(const std::string& text) {
+    std::vector<int> numbers;
     std::stringstream in(text);
-    for (std::string item; std::getline(in, item, ',');) sizes.push_back(std::stoi(item));
-    return sizes;
+    for (std::string item; std::getline(in, item, ',');) numbers.push_back(std::stoi(item));
+    return numbers;
 }
 
 }  // namespace
@@ -335,16 +452,19 @@ int main(int argc, char** argv) {
             options.operations = std::stoi(value());
         } else if (arg == "--repeat") {
             options.repeat = std::max(1, std::stoi(value()));
+        } else if (arg == "--rtt-ms") {
+            options.rttMs = ParseNumbers(value());
         } else if (arg == "--commit-interval-ms") {
             options.pacing.CommitInterval = std::chrono::milliseconds(std::stoi(value()));
         } else if (arg == "--chunk-target-ms") {
             options.pacing.ChunkTarget = std::chrono::milliseconds(std::stoi(value()));
         } else if (arg == "--memory-sizes") {
-            options.memorySizes = ParseSizes(value());
+            options.memorySizes = ParseNumbers(value());
         } else {
             std::cerr << "usage: tovrik-bench [--pg <connection string>] [--pg-only | "
                          "--sqlite-only] [--operations N] [--repeat R] [--memory-sizes N1,N2]\n"
-                         "                    [--commit-interval-ms M] [--chunk-target-ms M]\n";
+                         "                    [--commit-interval-ms M] [--chunk-target-ms M]\n"
+                         "                    [--rtt-ms N1,N2,...]\n";
             return 2;
         }
     }
@@ -363,7 +483,12 @@ int main(int argc, char** argv) {
             }
             std::filesystem::remove_all(folder);
         }
-        if (!options.pg.empty()) Bench("postgresql", options.pg, options);
+        if (!options.pg.empty()) {
+            Bench("postgresql", options.pg, options);
+            BenchAtDistance(options.pg, options);
+        } else if (!options.rttMs.empty()) {
+            std::cerr << "tovrik-bench: --rtt-ms needs PostgreSQL (--pg or TOVRIK_BENCH_PG)\n";
+        }
     } catch (const db::DbError& error) {
         std::cerr << "tovrik-bench: " << error.what() << "\n";
         return 1;

@@ -244,6 +244,26 @@ TEST_P(OdbcTest, BatchesCountEachStatement) {
     EXPECT_EQ(Count("Name='d'"), 0);
 }
 
+// Every execution and every transaction end is one round trip, failed ones too; preparing,
+// fetching and beginning a transaction are not counted.
+TEST_P(OdbcTest, CountsEveryStatementAndTransactionEndSent) {
+    CreateTable();
+    const std::uint64_t before = Conn().StatementsSent();
+    auto insert = Conn().Prepare("INSERT INTO T (ID, Name) VALUES (?, 'n')");
+    EXPECT_EQ(Conn().StatementsSent(), before);
+    Conn().BeginTransaction();
+    for (int id = 1; id <= 3; ++id) {
+        insert.BindInt(1, id);
+        insert.Execute();
+    }
+    Conn().Commit();
+    EXPECT_EQ(Conn().StatementsSent(), before + 4);
+    EXPECT_EQ(Count(), 3);  // one more: the count's SELECT
+    EXPECT_THROW(Conn().Execute("SELECT * FROM NoSuchTable"), DbError);
+    { Transaction rolledBack(Conn()); }
+    EXPECT_EQ(Conn().StatementsSent(), before + 7);
+}
+
 TEST_P(OdbcTest, ReportsTheKindOfServer) {
     EXPECT_EQ(Conn().DbmsName(), IsPostgres() ? "PostgreSQL" : "SQLite");
 }
