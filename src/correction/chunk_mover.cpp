@@ -38,29 +38,41 @@ std::string Unliteral(const std::string& literal) {
     return text;
 }
 
-// PostgreSQL: the four updates as one statement (data-modifying WITH queries), one round trip
-// instead of four, each of which psqlODBC would also wrap in a savepoint.
+// PostgreSQL: the four updates as one statement (data-modifying WITH queries): one round trip,
+// atomic by itself, so it needs no transaction around it. The dependent rows are moved only for
+// the General rows that were, so every operation is whole even when the guard falls short.
 std::int64_t MoveInOneStatement(db::Connection& connection,
                                 const std::vector<SelectedOperation>& chunk,
                                 const std::string& general,
                                 const std::vector<std::string>& dependents) {
     static const char* const kNames[] = {"d0", "d1", "d2"};
     static_assert(std::size(kNames) == std::size(kDependents));
-    std::string sql = "WITH g AS (" + general + " RETURNING 1)";
-    std::string counts = "SELECT (SELECT COUNT(*) FROM g) AS G";
+    std::string sql = "WITH g AS (" + general + " RETURNING ID)";
+    std::string counts =
+        "SELECT (SELECT COUNT(*) FROM g) AS G,(SELECT string_agg(CAST(ID AS text),',') FROM g) "
+        "AS MovedIds";
     for (std::size_t i = 0; i < dependents.size(); ++i) {
         sql.append(",").append(kNames[i]).append(" AS (").append(dependents[i]);
-        sql.append(" RETURNING 1)");
+        sql.append(" AND GeneralID IN (SELECT ID FROM g) RETURNING 1)");
         counts.append(",(SELECT COUNT(*) FROM ").append(kNames[i]).append(") AS ");
         counts.append(kNames[i]);
     }
-    auto statement = connection.Prepare(sql + " " + counts);
+    auto statement = connection.Query(sql + " " + counts);
     statement.Execute();
     if (!statement.Fetch()) throw ChunkMover::GuardFailure{};
     const std::int64_t moved = statement.GetInt("G").value_or(0);
-    CheckGuard(moved, chunk);
     std::int64_t rows = moved;
     for (const char* name : kNames) rows += statement.GetInt(name).value_or(0);
+    if (moved != static_cast<std::int64_t>(chunk.size())) {
+        ChunkMover::GuardFailure failure{static_cast<int>(moved), rows, {}};
+        const std::string list = statement.GetText("MovedIds").value_or("");
+        for (std::size_t at = 0; at < list.size();) {
+            const std::size_t end = std::min(list.find(',', at), list.size());
+            failure.MovedIds.push_back(std::stoll(list.substr(at, end - at)));
+            at = end + 1;
+        }
+        throw failure;
+    }
     return rows;
 }
 
@@ -156,8 +168,8 @@ std::string ChunkMover::Describe(const std::vector<SelectedOperation>& chunk,
 std::string ChunkMover::DescribeGuardFailure(const std::vector<SelectedOperation>& chunk,
                                              const std::string& idList) {
     std::map<std::int64_t, std::string> now;
-    auto statement = connection_.Prepare("SELECT ID," + AsStored(dialect_, "Date") +
-                                         " AS Now FROM General WHERE ID IN (" + idList + ")");
+    auto statement = connection_.Query("SELECT ID," + AsStored(dialect_, "Date") +
+                                       " AS Now FROM General WHERE ID IN (" + idList + ")");
     statement.Execute();
     while (statement.Fetch()) {
         const std::int64_t id = statement.GetInt("ID").value_or(0);
@@ -185,7 +197,7 @@ std::optional<std::string> ChunkMover::DescribeUnmovableValue(const std::string&
     std::string best;
     auto probe = [&](const MovedTable& table) {
         for (const char* column : table.Columns) {
-            auto statement = connection_.Prepare(
+            auto statement = connection_.Query(
                 std::string("SELECT ") + table.Key + " AS K," + AsStored(dialect_, column) +
                 " AS V," + Readable(dialect_, column) + " AS Readable FROM " + table.Name +
                 " WHERE " + table.Key + " IN (" + idList + ") AND " + Unmovable(dialect_, column) +

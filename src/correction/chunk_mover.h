@@ -41,10 +41,19 @@ public:
     ChunkMover(db::Connection& connection, Dialect dialect, MoveStatements statements);
 
     // An operation's General row no longer holds the Date that was read.
-    struct GuardFailure {};
+    struct GuardFailure {
+        // Only when SelfContained: the operations moved whole all the same.
+        int Moved = 0;
+        std::int64_t Rows = 0;
+        std::vector<std::int64_t> MovedIds;
+    };
+
+    // True when every Move is one atomic statement that commits by itself: the caller then
+    // holds no transaction.
+    bool SelfContained() const { return statements_ == MoveStatements::Single; }
 
     // Moves the General row and every dependent row of each operation; returns the rows moved.
-    // Throws GuardFailure or db::DbError; the transaction must then be rolled back.
+    // Throws GuardFailure or db::DbError; the caller's transaction must then be rolled back.
     std::int64_t Move(const std::vector<SelectedOperation>& chunk);
 
     // After the rollback: what made Move fail, in the words of the error box.

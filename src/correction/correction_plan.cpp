@@ -53,8 +53,8 @@ void PlanCorrection(db::Connection& connection, const DateTime& inputDate, const
         for (const auto& [table, field] : counts) {
             std::map<std::int64_t, std::int64_t> perOperation;
             auto statement =
-                connection.Prepare(std::string("SELECT GeneralID,COUNT(*) AS N FROM ") + table +
-                                   " WHERE GeneralID IN (" + IdList(ids) + ") GROUP BY GeneralID");
+                connection.Query(std::string("SELECT GeneralID,COUNT(*) AS N FROM ") + table +
+                                 " WHERE GeneralID IN (" + IdList(ids) + ") GROUP BY GeneralID");
             statement.Execute();
             while (statement.Fetch()) {
                 perOperation[statement.GetInt("GeneralID").value_or(0)] =

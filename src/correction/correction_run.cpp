@@ -124,13 +124,24 @@ public:
             if (pending.empty()) break;
             const auto take = static_cast<std::ptrdiff_t>(std::min(chunkSize, pending.size()));
             const std::vector<SelectedOperation> chunk(pending.begin(), pending.begin() + take);
-            transaction.EnsureOpen();
+            if (!mover.SelfContained()) transaction.EnsureOpen();
             try {
                 progress_.UncommittedRows += mover.Move(chunk);
-            } catch (const ChunkMover::GuardFailure&) {
+            } catch (const ChunkMover::GuardFailure& failure) {
                 transaction.Rollback();
+                std::vector<SelectedOperation> unmoved = chunk;
+                if (mover.SelfContained()) {
+                    progress_.Uncommitted += failure.Moved;
+                    progress_.UncommittedRows += failure.Rows;
+                    progress_.Commit();
+                    std::erase_if(unmoved, [&](const SelectedOperation& operation) {
+                        return std::find(failure.MovedIds.begin(), failure.MovedIds.end(),
+                                         operation.Id) != failure.MovedIds.end();
+                    });
+                }
                 if (connection_.CancelRequested()) throw Abandon{};
-                throw std::runtime_error(mover.Describe(chunk, nullptr));
+                throw std::runtime_error(
+                    mover.Describe(unmoved.empty() ? chunk : unmoved, nullptr));
             } catch (const db::DbError& error) {
                 transaction.Rollback();
                 if (connection_.CancelRequested()) throw Abandon{};
@@ -140,7 +151,11 @@ public:
             progress_.Uncommitted += static_cast<int>(take);
             transaction.AddWork(sizer_.ObserveChunk(chunk.size(), SteadyClock::now() - started,
                                                     connection_.StatementsSent() - sentBefore));
-            if (commitEveryChunk) Commit(transaction);
+            if (mover.SelfContained()) {
+                progress_.Commit();
+            } else if (commitEveryChunk) {
+                Commit(transaction);
+            }
             ShowProgress();
             if (!view_.ProcessEvents()) throw Abandon{};
         }

@@ -341,6 +341,7 @@ struct Statement::Impl {
     std::vector<Cell> row;
     bool cursorOpen = false;
     bool onRow = false;
+    std::optional<WString> directText;  // executed without preparing (Connection::Query)
 
     SQLHSTMT Handle() const {
         if (stmt == SQL_NULL_HSTMT) Fail("The statement's connection is closed");
@@ -466,12 +467,16 @@ const Statement::Impl::Cell& Statement::Impl::CellOf(const std::string& column) 
     return row[found->second];
 }
 
-Statement::Statement(Connection& connection, const std::string& sql)
+Statement::Statement(Connection& connection, const std::string& sql, bool prepare)
     : impl_(std::make_unique<Impl>()) {
     StatementHandle handle(static_cast<SQLHDBC>(connection.dbc_), connection.commandTimeout_);
     WString text = ToWide(sql);
-    Check(SQLPrepareW(handle.Get(), text.data(), static_cast<SQLINTEGER>(text.size())),
-          SQL_HANDLE_STMT, handle.Get(), "SQLPrepare");
+    if (prepare) {
+        Check(SQLPrepareW(handle.Get(), text.data(), static_cast<SQLINTEGER>(text.size())),
+              SQL_HANDLE_STMT, handle.Get(), "SQLPrepare");
+    } else {
+        impl_->directText = std::move(text);
+    }
     impl_->stmt = handle.Release();
     impl_->connection = &connection;
     connection.statements_.push_back(impl_.get());
@@ -549,9 +554,16 @@ std::int64_t Statement::Execute() {
     SQLRETURN rc = SQL_ERROR;
     {
         const InFlight executing(*impl_->connection, stmt);
-        rc = SQLExecute(stmt);
+        if (impl_->directText) {
+            rc = SQLExecDirectW(stmt, impl_->directText->data(),
+                                static_cast<SQLINTEGER>(impl_->directText->size()));
+        } else {
+            rc = SQLExecute(stmt);
+        }
     }
-    if (rc != SQL_NO_DATA) Check(rc, SQL_HANDLE_STMT, stmt, "SQLExecute");
+    if (rc != SQL_NO_DATA) {
+        Check(rc, SQL_HANDLE_STMT, stmt, impl_->directText ? "SQLExecDirect" : "SQLExecute");
+    }
     impl_->DescribeColumns();
     impl_->cursorOpen = !impl_->columns.empty();
     return RowCount(stmt, rc);
@@ -786,7 +798,12 @@ void Connection::Cancel() noexcept {
 
 Statement Connection::Prepare(const std::string& sql) {
     if (!open_) Fail("The connection is closed");
-    return Statement(*this, sql);
+    return Statement(*this, sql, true);
+}
+
+Statement Connection::Query(const std::string& sql) {
+    if (!open_) Fail("The connection is closed");
+    return Statement(*this, sql, false);
 }
 
 void Connection::BeginTransaction() {

@@ -70,7 +70,7 @@ public:
 
 private:
     friend class Connection;
-    explicit Statement(Connection& connection, const std::string& sql);
+    Statement(Connection& connection, const std::string& sql, bool prepare);
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
@@ -106,6 +106,9 @@ public:
     std::int64_t Execute(const std::string& sql);
     // A statement to bind parameters to and run, or to read rows from.
     Statement Prepare(const std::string& sql);
+    // The same for a statement that runs once: it is sent whole when executed, without being
+    // prepared first (with some drivers preparing costs round trips of its own).
+    Statement Query(const std::string& sql);
     // Runs several statements sent as one batch (one round trip where the driver allows it);
     // returns the rows each statement changed, in order (-1 where the driver cannot tell).
     std::vector<std::int64_t> ExecuteBatch(const std::string& sql);
