@@ -15,10 +15,10 @@ using Duration = std::chrono::steady_clock::duration;
 
 // The defaults suit every front end.
 struct RunPacing {
-    std::chrono::milliseconds ChunkTarget{250};      // server work in one chunk
+    std::chrono::milliseconds ChunkTarget{500};      // server work in one chunk
     std::chrono::milliseconds CommitInterval{1000};  // server work per transaction; 0: every chunk
-    std::size_t FirstChunk = 8;
-    std::size_t MaxChunk = 1000;  // bounds the statement texts and what is held in memory
+    std::size_t FirstChunk = 32;
+    std::size_t MaxChunk = 2000;  // bounds the statement texts and what is held in memory
 };
 
 namespace correction {

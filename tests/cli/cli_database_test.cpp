@@ -16,6 +16,9 @@
 
 #include "cli/cli_process.h"
 #include "common/date_time.h"
+#ifdef TOVRIK_CLI_POSTGRES
+#include "delayproxy/delay_proxy.h"
+#endif
 #include "sampledata/sample_data.h"
 #include "support/test_support.h"
 
@@ -187,6 +190,7 @@ protected:
 
     db::Connection& Conn() { return *connection_; }
     CliSandbox& Sandbox() { return sandbox_; }
+    std::string PgDatabase() const { return static_cast<PgSuiteDb*>(db_.get())->Name(); }
 
 private:
     void Read(Snapshot& snapshot, const std::string& table, const std::string& id,
@@ -393,6 +397,42 @@ TEST_P(CliDatabase, CtrlCStopsBetweenOperationsWithStatus130AndNothingHalfDone) 
 }
 
 #ifdef TOVRIK_CLI_POSTGRES
+// A server 100 ms away: Ctrl+C cancels the statement in flight instead of waiting for the chunk.
+TEST_P(CliDatabase, CtrlCAtADistanceCancelsTheStatementInFlight) {
+    sampledata::SampleSpec spec;
+    spec.Affected = 300;
+    spec.Unaffected = 0;
+    spec.EventsPerOperation = 40;
+    const auto data = Fill(spec);
+    const Snapshot before = Take();
+    const PgServer& server = PgServerInfo();
+    delayproxy::DelayProxy proxy(server.Host, server.Port, std::chrono::milliseconds(100));
+    Sandbox().AddDataSource("TovrikCliDistant", {{"Driver", "PostgreSQL Unicode"},
+                                                 {"Servername", "127.0.0.1"},
+                                                 {"Port", std::to_string(proxy.Port())},
+                                                 {"Database", PgDatabase()}});
+    Sandbox().WriteLoginSettings("TovrikCliDistant", server.User, server.Password);
+
+    CliProcess process = Sandbox().Start({"--from", "2019/04", "--to", "2019/04"});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (process.ErrSoFar().find("件数確認中") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));  // the first chunk is on its way
+    const auto interrupted = std::chrono::steady_clock::now();
+    process.Signal(SIGINT);
+    const CliResult stopped = process.Wait();
+    EXPECT_LT(std::chrono::steady_clock::now() - interrupted, std::chrono::seconds(10));
+    ASSERT_EQ(stopped.Status, 130) << stopped.Err;
+    EXPECT_NE(stopped.Err.find("中断しました"), std::string::npos) << stopped.Err;
+
+    const int moved = ExpectWholeOperations(before, spec, std::numeric_limits<std::int64_t>::max());
+    EXPECT_LT(moved, spec.Affected);
+    Sandbox().WriteLoginSettings(kDsn, server.User, server.Password);
+    ExpectRerunFinishes(before, spec.Affected - moved, data.AffectedIds.size());
+}
+
 INSTANTIATE_TEST_SUITE_P(Cli, CliDatabase, testing::Values(Backend::Postgres), BackendTestName);
 #else
 INSTANTIATE_TEST_SUITE_P(Cli, CliDatabase, testing::Values(Backend::Sqlite), BackendTestName);

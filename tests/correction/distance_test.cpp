@@ -10,6 +10,9 @@
 #include "correction/chunk_mover.h"
 #include "correction/run_fixture.h"
 #include "correction/run_pacing.h"
+#ifndef _WIN32
+#include "delayproxy/delay_proxy.h"
+#endif
 
 namespace tovrik::test {
 namespace {
@@ -196,6 +199,56 @@ TEST_P(BackgroundRun, RelaysEveryViewCallAndTheErrorBoxInOrder) {
 }
 
 TOVRIK_BACKEND_TEST_SUITE(BackgroundRun);
+
+#ifndef _WIN32
+// A server 150 ms away: the front end processes its events every 50 ms while each statement
+// waits for the network, and a close in the middle of the run cancels the statement in flight.
+TEST(BackgroundRunAtADistance, StaysResponsiveAndStopsWholeWhenClosedMidRun) {
+    PgSuiteDb db;
+    TOVRIK_ASSERT_DB(MakeSuite(*db.Connect(), 120, 2, 0, 1, 30, 2));
+    const Snapshot before = TakeSnapshot(*db.Connect());
+    const PgServer& server = PgServerInfo();
+    delayproxy::DelayProxy proxy(server.Host, server.Port, 150ms);
+    db::Connection distant;
+    TOVRIK_ASSERT_DB(distant.Open(
+        "Driver={PostgreSQL Unicode};Servername=127.0.0.1;Port=" + std::to_string(proxy.Port()) +
+        ";Database=" + db.Name() + ";UID=" + server.User + ";PWD=" + server.Password + ";"));
+
+    RunRecord run;
+    std::uint64_t statementsAtClose = 0;
+    run.View.OnEvents = [&](int round) {
+        if (round < 12) return true;
+        statementsAtClose = distant.StatementsSent();
+        return false;
+    };
+    RunPacing pacing;
+    pacing.FirstChunk = pacing.MaxChunk = 10;
+    TwoTimesClock clock({2019, 4, 10, 9, 5, 12, 0}, {2019, 4, 10, 9, 6, 3, 0});
+    run.Result = RunCorrectionInBackground(distant, run.View, run.Boxes, clock, kApril2019,
+                                           kPickerEnd, pacing);
+
+    EXPECT_EQ(run.Result.Outcome, RunOutcome::Abandoned);
+    EXPECT_TRUE(run.Boxes.Shown.empty());
+    // Each statement waits at least 150 ms: a front end that waited for them would have had
+    // fewer event rounds than statements.
+    EXPECT_GT(12U, statementsAtClose) << "events waited for the statements";
+    distant.Close();
+    auto direct = db.Connect();
+    const Snapshot after = TakeSnapshot(*direct);
+    int moved = 0;
+    for (std::int64_t id : OperationIds(before)) {
+        const OperationState state = StateOf(before, after, id);
+        EXPECT_NE(state, OperationState::HalfMoved) << id;
+        moved += state == OperationState::Moved ? 1 : 0;
+    }
+    EXPECT_EQ(moved, run.Result.Operations);
+    EXPECT_LT(moved, 120);
+    RunRecord rest;
+    RunApril(*direct, rest);
+    ASSERT_EQ(rest.Result.Outcome, RunOutcome::Corrected) << rest.Result.ErrorText;
+    EXPECT_EQ(rest.Result.Operations + moved, 120);
+}
+#endif
 
 }  // namespace
 }  // namespace tovrik::test
