@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "cli/cli_process.h"
 #include "platform/platform.h"
@@ -84,18 +87,102 @@ TEST(CliStartup, AnotherCopyRunningEndsWithStatus2) {
     EXPECT_NE(afterwards.Err.find("DB接続エラー"), std::string::npos) << afterwards.Err;
 }
 
-TEST(CliStartup, SettingsThatCannotBeWrittenEndWithThePermissionMessage) {
+// The settings cannot be written: the permission text as the window shows it, then one line
+// with the path at fault and the system's reason.
+struct UnwritableCase {
+    const char* Name;
+    void (*Arrange)(const CliSandbox& sandbox);
+    std::string Reason;  // after "<settings folder> を作成できません: "; "<public>" is replaced
+};
+
+void PrintTo(const UnwritableCase& row, std::ostream* out) { *out << row.Name; }
+
+class CliUnwritableSettings : public testing::TestWithParam<UnwritableCase> {};
+
+TEST_P(CliUnwritableSettings, EndWithThePermissionMessageAndTheCause) {
     CliSandbox sandbox;
-    // A file where the settings folder belongs: nothing can be written there, even by root.
-    WriteFile(sandbox.SettingsFolder(), "");
+    GetParam().Arrange(sandbox);
     const CliResult result = sandbox.Run({"--from", "2019/04", "--to", "2019/04"});
+    std::string reason = GetParam().Reason;
+    if (reason.rfind("<public>", 0) == 0) reason.replace(0, 8, sandbox.Dir().Str() + "/public");
     EXPECT_EQ(result.Status, 2);
     EXPECT_EQ(result.Out, "");
     EXPECT_EQ(result.Err,
               "Tovrik: 運行解析の設定書込み権限がありません。\n\n"
               "Windowsログインユーザーの権限を確認してください。\n\n"
-              "運行解析を終了します。[OK] を押してください。\n");
+              "運行解析を終了します。[OK] を押してください。\n"
+              "tovrik-cli: 設定フォルダー " +
+                  sandbox.SettingsFolder() + " を作成できません: " + reason + "\n");
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CliUnwritableSettings,
+    testing::Values(
+        // A file where the settings folder belongs: nothing can be written there, even by root.
+        UnwritableCase{"FileInPlaceOfTheFolder",
+                       [](const CliSandbox& sandbox) { WriteFile(sandbox.SettingsFolder(), ""); },
+                       "File exists"},
+        UnwritableCase{"PublicWithoutDocuments",
+                       [](const CliSandbox& sandbox) {
+                           std::filesystem::remove(sandbox.Dir().Path() / "public" / "Documents");
+                       },
+                       "<public>/Documents: No such file or directory"}),
+    RowName{});
+
+// Settings that name no data source: one connection box naming the setting, status 2, and the
+// driver manager is never asked, so nothing appears in the current folder (the demo's lone SQLite
+// driver used to create a database file named after the connection text there).
+struct NoDataSourceCase {
+    const char* Name;
+    std::string Settings;  // the whole settings file
+    bool DemoOdbcFiles;    // else the sandbox's: three drivers and no data source
+};
+
+void PrintTo(const NoDataSourceCase& row, std::ostream* out) { *out << row.Name; }
+
+class CliNoDataSource : public testing::TestWithParam<NoDataSourceCase> {};
+
+TEST_P(CliNoDataSource, IsAStartUpFailureNamingTheSettingAndCreatesNothing) {
+    CliSandbox sandbox;
+    if (GetParam().DemoOdbcFiles) sandbox.UseDemoOdbcFiles();
+    std::filesystem::create_directories(sandbox.SettingsFolder());
+    const std::string settingsFile = sandbox.SettingsFolder() + "/TachoGraph.int";
+    WriteFile(settingsFile, GetParam().Settings);
+    const auto odbcFiles = [&sandbox] {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(sandbox.Dir().Path() / "odbc"))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const std::vector<std::string> odbcBefore = odbcFiles();
+
+    const CliResult result = sandbox.Run({"--from", "2019/04", "--to", "2019/04"});
+
+    EXPECT_EQ(result.Status, 2);
+    EXPECT_EQ(result.Out, "");
+    EXPECT_EQ(result.Err, "DB接続エラー: データベースに接続できません\n設定ファイル " +
+                              settingsFile +
+                              " の [AllUser\\ZuzurodeZoz\\Login] に DSN (ODBC データソース名) "
+                              "がありません\n");
+    EXPECT_TRUE(std::filesystem::is_empty(sandbox.WorkFolder()));
+    EXPECT_EQ(odbcFiles(), odbcBefore);
+}
+
+const std::string kMigrated = "[AllUser\\\\]\r\nCopyFlg=1\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CliNoDataSource,
+    testing::Values(
+        NoDataSourceCase{"EmptyDsnDemoOdbcFiles",
+                         kMigrated + "[AllUser\\ZuzurodeZoz\\Login]\r\nDSN=\r\nUID=\r\nPWD=\r\n",
+                         true},
+        NoDataSourceCase{"NoLoginSectionDemoOdbcFiles", kMigrated, true},
+        NoDataSourceCase{"GarbageFileDemoOdbcFiles", std::string("\x01\xfe\xff\x00=[\x80]\n", 9),
+                         true},
+        NoDataSourceCase{"EmptyDsnSandboxOdbcFiles",
+                         kMigrated + "[AllUser\\ZuzurodeZoz\\Login]\r\nDSN=\r\n", false}),
+    RowName{});
 
 }  // namespace
 }  // namespace tovrik::test
