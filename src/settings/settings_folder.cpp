@@ -47,10 +47,12 @@ std::string CreationFailure(const fs::path& folder) {
     std::error_code ignored;
     const fs::path parent = folder.parent_path();
     const fs::file_status status = fs::status(parent, ignored);
-    if (!fs::exists(status))
+    if (!fs::exists(status)) {
         return ToUtf8(parent) + ": " + Reason(std::errc::no_such_file_or_directory);
-    if (!fs::is_directory(status))
+    }
+    if (!fs::is_directory(status)) {
         return ToUtf8(parent) + ": " + Reason(std::errc::not_a_directory);
+    }
     if (const auto refused = WriteRefused(parent)) return ToUtf8(parent) + ": " + *refused;
     return Reason(std::errc::io_error);
 }

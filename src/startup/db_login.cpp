@@ -66,13 +66,11 @@ std::string MissingLoginSetting(const StartState& state, const std::string& prog
 }
 
 std::string DescribeLoginSource(const StartState& state, const std::string& programFolder) {
-    if (state.ServerFileMode) {
-        return "接続先: サーバー " + state.DbLogin.Server + " データベース " +
-               state.DbLogin.Database + " (サーバー設定ファイル " + ServerFilePath(programFolder) +
-               ")";
-    }
-    std::string text = "接続先: データソース " + state.DbLogin.Server;
+    const bool server = state.ServerFileMode;
+    std::string text =
+        (server ? "接続先: サーバー " : "接続先: データソース ") + state.DbLogin.Server;
     if (!state.DbLogin.Database.empty()) text += " データベース " + state.DbLogin.Database;
+    if (server) return text + " (サーバー設定ファイル " + ServerFilePath(programFolder) + ")";
     return text + " (" + LoginSectionText(state) + " の DSN)";
 }
 

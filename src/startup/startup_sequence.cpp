@@ -81,8 +81,9 @@ StartupOutcome RunSteps(StartState& state, StartupServices& services, std::strin
     step = "接続の設定を読めません";
     LoadDbLoginSettings(state);
 
-    // Never handed to the driver manager: unixODBC passes an empty data source name to a
-    // default driver, and SQLite's then creates a database file named after the whole text.
+    // Never handed to the driver manager: an empty data source name can still reach a driver
+    // there (unixODBC chose the demo's only one), and SQLite's then creates a database file
+    // named after the whole connection text in the current folder.
     const std::string missing = MissingLoginSetting(state, services.ProgramFolder);
     if (!missing.empty()) {
         services.Boxes.Show(kConnectionMessage + ("\n" + missing), kConnectionCaption,

@@ -40,8 +40,8 @@ enum class StartupOutcome {
 };
 
 // The start-up steps up to and including opening the database, in their fixed order. Fills
-// `state` (FailureDetail on every way out but Ready and PreviousInstance); every message is
-// shown through services.Boxes.
+// `state` (FailureDetail wherever a box alone does not name the path and the reason); every
+// message is shown through services.Boxes.
 StartupOutcome Main(StartState& state, StartupServices& services);
 
 }  // namespace tovrik
