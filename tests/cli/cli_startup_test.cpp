@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -91,8 +90,8 @@ TEST(CliStartup, AnotherCopyRunningEndsWithStatus2) {
 // with the path at fault and the system's reason.
 struct UnwritableCase {
     const char* Name;
-    void (*Arrange)(const CliSandbox& sandbox);
-    std::string Reason;  // after "<settings folder> を作成できません: "; "<public>" is replaced
+    void (*Arrange)(CliSandbox& sandbox);
+    std::string Cause;  // "<documents>" stands for the sandbox's public/Documents folder
 };
 
 void PrintTo(const UnwritableCase& row, std::ostream* out) { *out << row.Name; }
@@ -103,16 +102,20 @@ TEST_P(CliUnwritableSettings, EndWithThePermissionMessageAndTheCause) {
     CliSandbox sandbox;
     GetParam().Arrange(sandbox);
     const CliResult result = sandbox.Run({"--from", "2019/04", "--to", "2019/04"});
-    std::string reason = GetParam().Reason;
-    if (reason.rfind("<public>", 0) == 0) reason.replace(0, 8, sandbox.Dir().Str() + "/public");
+    std::string cause = GetParam().Cause;
+    const std::string documents = sandbox.Dir().Str() + "/public/Documents";
+    for (auto at = cause.find("<documents>"); at != std::string::npos;
+         at = cause.find("<documents>")) {
+        cause.replace(at, 11, documents);
+    }
     EXPECT_EQ(result.Status, 2);
     EXPECT_EQ(result.Out, "");
     EXPECT_EQ(result.Err,
               "Tovrik: 運行解析の設定書込み権限がありません。\n\n"
               "Windowsログインユーザーの権限を確認してください。\n\n"
               "運行解析を終了します。[OK] を押してください。\n"
-              "tovrik-cli: 設定フォルダー " +
-                  sandbox.SettingsFolder() + " を作成できません: " + reason + "\n");
+              "tovrik-cli: " +
+                  cause + "\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -120,22 +123,31 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         // A file where the settings folder belongs: nothing can be written there, even by root.
         UnwritableCase{"FileInPlaceOfTheFolder",
-                       [](const CliSandbox& sandbox) { WriteFile(sandbox.SettingsFolder(), ""); },
-                       "File exists"},
+                       [](CliSandbox& sandbox) { WriteFile(sandbox.SettingsFolder(), ""); },
+                       "設定フォルダー <documents>/TachographIni を作成できません: File exists"},
         UnwritableCase{"PublicWithoutDocuments",
-                       [](const CliSandbox& sandbox) {
+                       [](CliSandbox& sandbox) {
                            std::filesystem::remove(sandbox.Dir().Path() / "public" / "Documents");
                        },
-                       "<public>/Documents: No such file or directory"}),
+                       "設定フォルダー <documents>/TachographIni を作成できません: <documents>: No "
+                       "such file or directory"},
+        UnwritableCase{"ReadOnlySettingsFile",
+                       [](CliSandbox& sandbox) {
+                           sandbox.WriteLoginSettings("TovrikDemo", "", "");
+                           std::filesystem::permissions(
+                               sandbox.SettingsFolder() + "/TachoGraph.int",
+                               std::filesystem::perms::owner_read);
+                       },
+                       "設定ファイル <documents>/TachographIni/TachoGraph.int は読み取り専用です"}),
     RowName{});
 
-// Settings that name no data source: one connection box naming the setting, status 2, and the
-// driver manager is never asked, so nothing appears in the current folder (the demo's lone SQLite
-// driver used to create a database file named after the connection text there).
+// Settings that name no data source, with the demo's ODBC files: one connection box naming the
+// setting, status 2, and the driver manager is never asked. It used to hand the empty name to the
+// demo's SQLite driver, which created a database file named after the connection text in the
+// current folder, and to create a user data source file.
 struct NoDataSourceCase {
     const char* Name;
     std::string Settings;  // the whole settings file
-    bool DemoOdbcFiles;    // else the sandbox's: three drivers and no data source
 };
 
 void PrintTo(const NoDataSourceCase& row, std::ostream* out) { *out << row.Name; }
@@ -144,18 +156,10 @@ class CliNoDataSource : public testing::TestWithParam<NoDataSourceCase> {};
 
 TEST_P(CliNoDataSource, IsAStartUpFailureNamingTheSettingAndCreatesNothing) {
     CliSandbox sandbox;
-    if (GetParam().DemoOdbcFiles) sandbox.UseDemoOdbcFiles();
+    sandbox.UseDemoOdbcFiles();
     std::filesystem::create_directories(sandbox.SettingsFolder());
     const std::string settingsFile = sandbox.SettingsFolder() + "/TachoGraph.int";
     WriteFile(settingsFile, GetParam().Settings);
-    const auto odbcFiles = [&sandbox] {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(sandbox.Dir().Path() / "odbc"))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    };
-    const std::vector<std::string> odbcBefore = odbcFiles();
 
     const CliResult result = sandbox.Run({"--from", "2019/04", "--to", "2019/04"});
 
@@ -166,22 +170,17 @@ TEST_P(CliNoDataSource, IsAStartUpFailureNamingTheSettingAndCreatesNothing) {
                               " の [AllUser\\ZuzurodeZoz\\Login] に DSN (ODBC データソース名) "
                               "がありません\n");
     EXPECT_TRUE(std::filesystem::is_empty(sandbox.WorkFolder()));
-    EXPECT_EQ(odbcFiles(), odbcBefore);
+    EXPECT_FALSE(std::filesystem::exists(sandbox.Dir().Path() / "odbc" / "user-odbc.ini"));
 }
 
 const std::string kMigrated = "[AllUser\\\\]\r\nCopyFlg=1\r\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Cli, CliNoDataSource,
-    testing::Values(
-        NoDataSourceCase{"EmptyDsnDemoOdbcFiles",
-                         kMigrated + "[AllUser\\ZuzurodeZoz\\Login]\r\nDSN=\r\nUID=\r\nPWD=\r\n",
-                         true},
-        NoDataSourceCase{"NoLoginSectionDemoOdbcFiles", kMigrated, true},
-        NoDataSourceCase{"GarbageFileDemoOdbcFiles", std::string("\x01\xfe\xff\x00=[\x80]\n", 9),
-                         true},
-        NoDataSourceCase{"EmptyDsnSandboxOdbcFiles",
-                         kMigrated + "[AllUser\\ZuzurodeZoz\\Login]\r\nDSN=\r\n", false}),
+    testing::Values(NoDataSourceCase{"EmptyDsn",
+                                     kMigrated + "[AllUser\\ZuzurodeZoz\\Login]\r\nDSN=\r\n"},
+                    NoDataSourceCase{"NoLoginSection", kMigrated},
+                    NoDataSourceCase{"GarbageFile", std::string("\x01\xfe\xff\x00=[\x80]\n", 9)}),
     RowName{});
 
 }  // namespace
