@@ -74,6 +74,12 @@ int Run(const tovrik::cli::CliOptions& options) {
                          "が既に実行中のため終了します。\n";
             return kExitStartupFailed;
         default:
+            // After the box's text, which stays the suite's: the path involved and why.
+            if (!state.FailureDetail.empty()) {
+                std::cerr << "tovrik-cli: "
+                          << tovrik::cli::MaskSecrets(state.FailureDetail, state.DbLogin.Password)
+                          << '\n';
+            }
             return kExitStartupFailed;
     }
     tovrik::db::Connection& connection = *state.DbConnection;

@@ -8,6 +8,7 @@
 #include "correction/date_rules.h"
 #include "correction/selection_reader.h"
 #include "correction/sql_dialect.h"
+#include "correction/suite_tables.h"
 
 namespace tovrik {
 
@@ -23,6 +24,7 @@ void PlanCorrection(db::Connection& connection, const DateTime& inputDate, const
     using namespace correction;
     DateTime rangeEnd, rangeStart;
     GetInputMonthRange(inputDate, inputEnd, rangeEnd, rangeStart);
+    CheckSuiteTables(connection);
     const std::string condition = SelectionCondition(rangeStart, rangeEnd);
     SelectionReader reader(connection, "ID,InputDate,Date", condition,
                            MeasureSelection(connection, condition));

@@ -11,6 +11,7 @@
 #include "correction/date_rules.h"
 #include "correction/selection_reader.h"
 #include "correction/sql_dialect.h"
+#include "correction/suite_tables.h"
 
 namespace tovrik {
 
@@ -94,6 +95,7 @@ public:
     std::int64_t Execute(const DateTime& inputDate, const DateTime& inputEnd) {
         DateTime rangeEnd, rangeStart;
         GetInputMonthRange(inputDate, inputEnd, rangeEnd, rangeStart);
+        CheckSuiteTables(connection_);
         const Dialect dialect = DialectOf(connection_);
         const std::string condition = SelectionCondition(rangeStart, rangeEnd);
         const SelectionSize size = Timed([&] { return MeasureSelection(connection_, condition); });

@@ -14,4 +14,9 @@ std::string CommonAppDataFolderFrom(const std::string& machineFolder);
 // Creates the folder (one level) when it does not exist; every failure is ignored.
 void EnsureFolder(const std::string& path);
 
+// Why `file` in `folder` could not be written, for a log line: the path at fault and the system's
+// reason, e.g. "設定フォルダー /x/TachographIni を作成できません: /x: No such file or directory".
+// Only looks; creates and changes nothing.
+std::string DescribeUnwritableSettings(const std::string& folder, const std::string& file);
+
 }  // namespace tovrik

@@ -6,6 +6,7 @@
 
 #include "settings/ini_settings.h"
 #include "settings/setting_numbers.h"
+#include "startup/program_settings.h"
 
 namespace tovrik {
 
@@ -28,6 +29,12 @@ std::string LoginSetting(const StartState& state, const char* key) {
     return GetIniSetting(state.Settings, kApplication, kLoginSection, key, "");
 }
 
+// "設定ファイル <path> の [AllUser\ZuzurodeZoz\Login]".
+std::string LoginSectionText(const StartState& state) {
+    return "設定ファイル " + state.Settings.FilePath() + " の [" + state.Settings.SettingsUser +
+           "\\" + kApplication + "\\" + kLoginSection + "]";
+}
+
 }  // namespace
 
 void LoadDbLoginSettings(StartState& state) {
@@ -46,6 +53,25 @@ void LoadDbLoginSettings(StartState& state) {
     }
     login.UserId = LoginSetting(state, "UID");
     login.Password = LoginSetting(state, "PWD");
+}
+
+std::string MissingLoginSetting(const StartState& state, const std::string& programFolder) {
+    if (state.ServerFileMode) {
+        if (!state.ServerFileHost.empty()) return {};
+        return "サーバー設定ファイル " + ServerFilePath(programFolder) +
+               " の [Data] に Data01 (サーバー名) がありません";
+    }
+    if (!state.DbLogin.Server.empty()) return {};
+    return LoginSectionText(state) + " に DSN (ODBC データソース名) がありません";
+}
+
+std::string DescribeLoginSource(const StartState& state, const std::string& programFolder) {
+    const bool server = state.ServerFileMode;
+    std::string text =
+        (server ? "接続先: サーバー " : "接続先: データソース ") + state.DbLogin.Server;
+    if (!state.DbLogin.Database.empty()) text += " データベース " + state.DbLogin.Database;
+    if (server) return text + " (サーバー設定ファイル " + ServerFilePath(programFolder) + ")";
+    return text + " (" + LoginSectionText(state) + " の DSN)";
 }
 
 }  // namespace tovrik

@@ -8,4 +8,12 @@ namespace tovrik {
 // settings. A port that does not convert ends it quietly, later fields keeping their values.
 void LoadDbLoginSettings(StartState& state);
 
+// What the loaded login lacks for a connection to be tried at all, as one line naming the
+// setting and the file and section it belongs in; empty when a data source name (data-source
+// form) or a host (server-file form) is there.
+std::string MissingLoginSetting(const StartState& state, const std::string& programFolder);
+
+// Where the connection goes and which settings say so, for a log line; no user or password.
+std::string DescribeLoginSource(const StartState& state, const std::string& programFolder);
+
 }  // namespace tovrik

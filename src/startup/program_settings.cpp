@@ -31,9 +31,13 @@ char32_t Cp932SingleByte(int code) {
 
 }  // namespace
 
+std::string ServerFilePath(const std::string& programFolder) {
+    return programFolder + kPathSeparator + kServerFileName;
+}
+
 void LoadProgramSettings(StartState& state, const std::string& programFolder) {
     state.ServerFileMode = false;
-    const std::string path = programFolder + kPathSeparator + kServerFileName;
+    const std::string path = ServerFilePath(programFolder);
     if (!PathExists(path, false)) return;
     state.ServerFileMode = true;
     state.ServerFileHost =

@@ -22,6 +22,10 @@ struct StartState {
 
     DbLoginRecord DbLogin;
     std::unique_ptr<db::Connection> DbConnection;
+
+    // When start-up ends without a connection: the path involved and the system's reason, one
+    // line for a log (the boxes keep the suite's texts); empty when the box says it all.
+    std::string FailureDetail;
 };
 
 }  // namespace tovrik

@@ -50,7 +50,8 @@ bool SettingsFileWritable(const SettingsContext& settings, const Clock& clock) {
     return readBack == stamp;
 }
 
-StartupOutcome RunSteps(StartState& state, StartupServices& services) {
+// `step` says what is being done, and on which file, for the error handler's log line.
+StartupOutcome RunSteps(StartState& state, StartupServices& services, std::string& step) {
     state.AllUsersMode = true;
     SettingsContext& settings = state.Settings;
     settings.LoginUserName = services.Env.Get("USERNAME").value_or("");
@@ -60,9 +61,13 @@ StartupOutcome RunSteps(StartState& state, StartupServices& services) {
     EnsureFolder(settings.SettingsFolder);
     settings.SettingsFile = "TachoGraph.int";
 
+    step = "レジストリの設定を設定ファイル " + settings.FilePath() + " に移せません";
     MigrateRegistrySettings(settings, services.Registry);
 
+    step = "設定ファイル " + settings.FilePath() + " を確かめられません";
     if (!SettingsFileWritable(settings, services.Now)) {
+        state.FailureDetail =
+            DescribeUnwritableSettings(settings.SettingsFolder, settings.FilePath());
         services.Boxes.Show(kPermissionMessage, kProgramTitle, MessageIcon::None);
         if (services.ProcessEvents) services.ProcessEvents();
         return StartupOutcome::PermissionDenied;
@@ -71,11 +76,25 @@ StartupOutcome RunSteps(StartState& state, StartupServices& services) {
     // After the permission test on purpose: a second copy still proves the file writable.
     if (services.Instance.AnotherInstanceRunning()) return StartupOutcome::PreviousInstance;
 
+    step = "サーバー設定ファイル " + ServerFilePath(services.ProgramFolder) + " を読めません";
     LoadProgramSettings(state, services.ProgramFolder);
+    step = "接続の設定を読めません";
     LoadDbLoginSettings(state);
 
+    // Never handed to the driver manager: an empty data source name can still reach a driver
+    // there (unixODBC chose the demo's only one), and SQLite's then creates a database file
+    // named after the whole connection text in the current folder.
+    const std::string missing = MissingLoginSetting(state, services.ProgramFolder);
+    if (!missing.empty()) {
+        services.Boxes.Show(kConnectionMessage + ("\n" + missing), kConnectionCaption,
+                            MessageIcon::Exclamation);
+        return StartupOutcome::LoginMissing;
+    }
+
+    step = "データベースに接続できません";
     if (services.Open(state.DbConnection, state.DbLogin, state.ServerFileMode, services.Boxes) !=
         0) {
+        state.FailureDetail = DescribeLoginSource(state, services.ProgramFolder);
         services.Boxes.Show(kConnectionMessage, kConnectionCaption, MessageIcon::Exclamation);
         return StartupOutcome::ConnectionFailed;
     }
@@ -86,9 +105,13 @@ StartupOutcome RunSteps(StartState& state, StartupServices& services) {
 
 StartupOutcome Main(StartState& state, StartupServices& services) {
     // The start-up error handler: whatever escapes a step is reported like a failed connection.
+    std::string step = "起動できません";
     try {
-        return RunSteps(state, services);
+        return RunSteps(state, services, step);
+    } catch (const std::exception& error) {
+        state.FailureDetail = step + ": " + error.what();
     } catch (...) {
+        state.FailureDetail = step;
     }
     services.Boxes.Show(kConnectionMessage, kConnectionCaption, MessageIcon::Exclamation);
     return StartupOutcome::Error;

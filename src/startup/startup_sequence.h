@@ -34,12 +34,14 @@ enum class StartupOutcome {
     Ready,             // the connection is open: the front end shows its window
     PermissionDenied,  // the settings file could not be written; the message was shown
     PreviousInstance,  // another copy runs; nothing was shown
+    LoginMissing,      // no data source name or host: the connection box named the setting
     ConnectionFailed,  // "データベースに接続できません" was shown
     Error,             // an error escaped a step; the same box was shown
 };
 
 // The start-up steps up to and including opening the database, in their fixed order. Fills
-// `state`; every message is shown through services.Boxes.
+// `state` (FailureDetail wherever a box alone does not name the path and the reason); every
+// message is shown through services.Boxes.
 StartupOutcome Main(StartState& state, StartupServices& services);
 
 }  // namespace tovrik

@@ -31,6 +31,7 @@ CliSandbox::CliSandbox() {
     std::filesystem::create_directories(dir_.Path() / "public" / "Documents");
     std::filesystem::create_directories(dir_.Path() / "odbc");
     std::filesystem::create_directories(dir_.Path() / "runtime");
+    std::filesystem::create_directories(WorkFolder());
     std::filesystem::copy_file(RequiredEnv("ODBCSYSINI") + "/odbcinst.ini",
                                dir_.Path() / "odbc" / "odbcinst.ini");
     WriteFile(dir_.Path() / "odbc" / "odbc.ini", "");
@@ -49,6 +50,20 @@ std::string CliSandbox::SettingsFolder() const {
 }
 
 std::string CliSandbox::RuntimeFolder() const { return (dir_.Path() / "runtime").string(); }
+
+std::string CliSandbox::WorkFolder() const { return (dir_.Path() / "work").string(); }
+
+void CliSandbox::UseDemoOdbcFiles() {
+    const std::string tests = ReadFile(RequiredEnv("ODBCSYSINI") + "/odbcinst.ini");
+    const std::size_t section = tests.find("[SQLite3]");
+    const std::size_t driver = tests.find("Driver=", section);
+    const std::string driverLine = tests.substr(driver, tests.find('\n', driver) - driver);
+    WriteFile(dir_.Path() / "odbc" / "odbcinst.ini",
+              "[SQLite3]\nDescription=SQLite 3 ODBC driver\n" + driverLine + "\nDontDLClose=1\n");
+    AddDataSource("TovrikDemo", {{"Description", "Tovrik demo suite database"},
+                                 {"Driver", "SQLite3"},
+                                 {"Database", (dir_.Path() / "suite.db").string()}});
+}
 
 void CliSandbox::WriteLoginSettings(const std::string& dsn, const std::string& uid,
                                     const std::string& pwd) {
@@ -93,13 +108,14 @@ CliProcess CliSandbox::Start(const std::vector<std::string>& arguments) const {
 
     const std::string outPath = (dir_.Path() / "stdout.txt").string();
     const std::string errPath = (dir_.Path() / "stderr.txt").string();
+    const std::string workFolder = WorkFolder();
     const pid_t child = fork();
     if (child < 0) throw std::runtime_error("fork failed");
     if (child == 0) {
         const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int in = open("/dev/null", O_RDONLY);
-        if (out < 0 || err < 0 || in < 0) _exit(125);
+        if (out < 0 || err < 0 || in < 0 || chdir(workFolder.c_str()) != 0) _exit(125);
         dup2(in, STDIN_FILENO);
         dup2(out, STDOUT_FILENO);
         dup2(err, STDERR_FILENO);

@@ -47,6 +47,9 @@ public:
     // Writes the suite's settings file: the login settings and the copy marker, so that no
     // registry is read.
     void WriteLoginSettings(const std::string& dsn, const std::string& uid, const std::string& pwd);
+    // ODBC files as scripts/demo.sh writes them: the SQLite driver alone, and the data source
+    // "TovrikDemo" on the file suite.db in the sandbox.
+    void UseDemoOdbcFiles();
 
     // Runs tovrik-cli with the arguments; kills it after two minutes.
     CliResult Run(const std::vector<std::string>& arguments) const;
@@ -55,6 +58,8 @@ public:
     const TempDir& Dir() const { return dir_; }
     std::string SettingsFolder() const;
     std::string RuntimeFolder() const;
+    // The current folder tovrik-cli runs in: empty at first, and nothing should appear there.
+    std::string WorkFolder() const;
 
 private:
     TempDir dir_;

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "cli/cli_process.h"
 #include "platform/platform.h"
@@ -84,18 +86,102 @@ TEST(CliStartup, AnotherCopyRunningEndsWithStatus2) {
     EXPECT_NE(afterwards.Err.find("DB接続エラー"), std::string::npos) << afterwards.Err;
 }
 
-TEST(CliStartup, SettingsThatCannotBeWrittenEndWithThePermissionMessage) {
+// The settings cannot be written: the permission text as the window shows it, then one line
+// with the path at fault and the system's reason.
+struct UnwritableCase {
+    const char* Name;
+    void (*Arrange)(CliSandbox& sandbox);
+    std::string Cause;  // "<documents>" stands for the sandbox's public/Documents folder
+};
+
+void PrintTo(const UnwritableCase& row, std::ostream* out) { *out << row.Name; }
+
+class CliUnwritableSettings : public testing::TestWithParam<UnwritableCase> {};
+
+TEST_P(CliUnwritableSettings, EndWithThePermissionMessageAndTheCause) {
     CliSandbox sandbox;
-    // A file where the settings folder belongs: nothing can be written there, even by root.
-    WriteFile(sandbox.SettingsFolder(), "");
+    GetParam().Arrange(sandbox);
     const CliResult result = sandbox.Run({"--from", "2019/04", "--to", "2019/04"});
+    std::string cause = GetParam().Cause;
+    const std::string documents = sandbox.Dir().Str() + "/public/Documents";
+    for (auto at = cause.find("<documents>"); at != std::string::npos;
+         at = cause.find("<documents>")) {
+        cause.replace(at, 11, documents);
+    }
     EXPECT_EQ(result.Status, 2);
     EXPECT_EQ(result.Out, "");
     EXPECT_EQ(result.Err,
               "Tovrik: 運行解析の設定書込み権限がありません。\n\n"
               "Windowsログインユーザーの権限を確認してください。\n\n"
-              "運行解析を終了します。[OK] を押してください。\n");
+              "運行解析を終了します。[OK] を押してください。\n"
+              "tovrik-cli: " +
+                  cause + "\n");
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CliUnwritableSettings,
+    testing::Values(
+        // A file where the settings folder belongs: nothing can be written there, even by root.
+        UnwritableCase{"FileInPlaceOfTheFolder",
+                       [](CliSandbox& sandbox) { WriteFile(sandbox.SettingsFolder(), ""); },
+                       "設定フォルダー <documents>/TachographIni を作成できません: File exists"},
+        UnwritableCase{"PublicWithoutDocuments",
+                       [](CliSandbox& sandbox) {
+                           std::filesystem::remove(sandbox.Dir().Path() / "public" / "Documents");
+                       },
+                       "設定フォルダー <documents>/TachographIni を作成できません: <documents>: No "
+                       "such file or directory"},
+        UnwritableCase{"ReadOnlySettingsFile",
+                       [](CliSandbox& sandbox) {
+                           sandbox.WriteLoginSettings("TovrikDemo", "", "");
+                           std::filesystem::permissions(
+                               sandbox.SettingsFolder() + "/TachoGraph.int",
+                               std::filesystem::perms::owner_read);
+                       },
+                       "設定ファイル <documents>/TachographIni/TachoGraph.int は読み取り専用です"}),
+    RowName{});
+
+// Settings that name no data source, with the demo's ODBC files: one connection box naming the
+// setting, status 2, and the driver manager is never asked. It used to hand the empty name to the
+// demo's SQLite driver, which created a database file named after the connection text in the
+// current folder, and to create a user data source file.
+struct NoDataSourceCase {
+    const char* Name;
+    std::string Settings;  // the whole settings file
+};
+
+void PrintTo(const NoDataSourceCase& row, std::ostream* out) { *out << row.Name; }
+
+class CliNoDataSource : public testing::TestWithParam<NoDataSourceCase> {};
+
+TEST_P(CliNoDataSource, IsAStartUpFailureNamingTheSettingAndCreatesNothing) {
+    CliSandbox sandbox;
+    sandbox.UseDemoOdbcFiles();
+    std::filesystem::create_directories(sandbox.SettingsFolder());
+    const std::string settingsFile = sandbox.SettingsFolder() + "/TachoGraph.int";
+    WriteFile(settingsFile, GetParam().Settings);
+
+    const CliResult result = sandbox.Run({"--from", "2019/04", "--to", "2019/04"});
+
+    EXPECT_EQ(result.Status, 2);
+    EXPECT_EQ(result.Out, "");
+    EXPECT_EQ(result.Err, "DB接続エラー: データベースに接続できません\n設定ファイル " +
+                              settingsFile +
+                              " の [AllUser\\ZuzurodeZoz\\Login] に DSN (ODBC データソース名) "
+                              "がありません\n");
+    EXPECT_TRUE(std::filesystem::is_empty(sandbox.WorkFolder()));
+    EXPECT_FALSE(std::filesystem::exists(sandbox.Dir().Path() / "odbc" / "user-odbc.ini"));
+}
+
+const std::string kMigrated = "[AllUser\\\\]\r\nCopyFlg=1\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CliNoDataSource,
+    testing::Values(NoDataSourceCase{"EmptyDsn",
+                                     kMigrated + "[AllUser\\ZuzurodeZoz\\Login]\r\nDSN=\r\n"},
+                    NoDataSourceCase{"NoLoginSection", kMigrated},
+                    NoDataSourceCase{"GarbageFile", std::string("\x01\xfe\xff\x00=[\x80]\n", 9)}),
+    RowName{});
 
 }  // namespace
 }  // namespace tovrik::test

@@ -249,6 +249,9 @@ TEST_F(StartupTest, FailedConnectionShowsTheBoxAfterTheDriversOwn) {
     ASSERT_NO_FATAL_FAILURE(ExpectConnectionBoxLast(2));
     EXPECT_EQ(boxes_.Shown[0].Text, *driverMessage_);
     EXPECT_EQ(boxes_.Shown[0].Icon, MessageIcon::Critical);
+    EXPECT_EQ(state_.FailureDetail,
+              "接続先: データソース Demo データベース SuiteDb (設定ファイル " +
+                  SettingsFile().string() + " の [AllUser\\ZuzurodeZoz\\Login] の DSN)");
 }
 
 TEST_F(StartupTest, FailedConnectionWithoutDriverDiagnosticsShowsOneBox) {
@@ -269,6 +272,9 @@ TEST_F(StartupTest, CopyMarkerThatIsNoNumberIsReportedAsConnectionError) {
     EXPECT_EQ(guard_.Asked, 0);
     EXPECT_FALSE(openedWith_.has_value());
     EXPECT_NE(SettingsText().find("CopyFlg=abc"), std::string::npos);
+    EXPECT_EQ(state_.FailureDetail, "レジストリの設定を設定ファイル " + SettingsFile().string() +
+                                        " に移せません: the registry copy marker \"abc\" is not "
+                                        "a number");
 }
 
 TEST_F(StartupTest, MalformedServerFileIsReportedAsConnectionError) {
@@ -282,6 +288,31 @@ TEST_F(StartupTest, MalformedServerFileIsReportedAsConnectionError) {
     ExpectConnectionBoxLast();
     EXPECT_FALSE(openedWith_.has_value());
     EXPECT_TRUE(state_.ServerFileMode);
+    EXPECT_EQ(state_.FailureDetail.rfind("サーバー設定ファイル " +
+                                             (Root() / "program" / "NUVRALsv.ini").string() +
+                                             " を読めません: ",
+                                         0),
+              0u)
+        << state_.FailureDetail;
+}
+
+// A server file without a host: "tcp:,<port>" would reach the driver. The one connection box
+// names the missing value instead, and nothing is opened. (The settings file without a data source
+// name is the same way out; the command-line tests cover it.)
+TEST_F(StartupTest, ServerFileWithoutHostShowsTheConnectionBoxNamingItAndNeverOpens) {
+    WriteMigratedSettings();
+    fs::create_directories(Root() / "program");
+    WriteFile(Root() / "program" / "NUVRALsv.ini", "[Data]\r\nData01=\r\nData02=050054054055\r\n");
+
+    EXPECT_EQ(RunMain(), StartupOutcome::LoginMissing);
+
+    EXPECT_FALSE(openedWith_.has_value());
+    ASSERT_EQ(boxes_.Shown.size(), 1u);
+    EXPECT_EQ(boxes_.Shown[0].Text, "データベースに接続できません\nサーバー設定ファイル " +
+                                        (Root() / "program" / "NUVRALsv.ini").string() +
+                                        " の [Data] に Data01 (サーバー名) がありません");
+    EXPECT_EQ(boxes_.Shown[0].Caption, "DB接続エラー");
+    EXPECT_EQ(boxes_.Shown[0].Icon, MessageIcon::Exclamation);
 }
 
 TEST_F(StartupTest, MissingUserNameLeavesLoginUserNameEmpty) {
@@ -314,6 +345,7 @@ TEST_P(SettingsFolderTest, ResolvesAndCreatesTheSettingsFolder) {
     } else {
         environment_.Values.erase("public");
     }
+    registry_.Apps["ZuzurodeZoz"]["Login"] = {{"DSN", "Demo"}};
 
     EXPECT_EQ(RunMain(), StartupOutcome::Ready);
 

@@ -1,0 +1,73 @@
+#include "correction/suite_tables.h"
+
+#include <string>
+#include <vector>
+
+#include "correction/sql_dialect.h"
+
+namespace tovrik::correction {
+
+namespace {
+
+// A table and every column the run and the dry run name in it.
+struct UsedTable {
+    const char* Name;
+    std::vector<const char*> Columns;
+};
+
+std::vector<UsedTable> UsedTables() {
+    std::vector<UsedTable> tables;
+    UsedTable general{kGeneral.Name, {kGeneral.Key, "InputDate"}};
+    general.Columns.insert(general.Columns.end(), kGeneral.Columns.begin(), kGeneral.Columns.end());
+    tables.push_back(general);
+    for (const MovedTable& dependent : kDependents) {
+        UsedTable table{dependent.Name, {dependent.Key}};
+        table.Columns.insert(table.Columns.end(), dependent.Columns.begin(),
+                             dependent.Columns.end());
+        tables.push_back(table);
+    }
+    return tables;
+}
+
+// Servers fold unquoted names to one case (PostgreSQL to lower case): compare without it.
+bool SameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void CheckSuiteTables(db::Connection& connection) {
+    for (const UsedTable& table : UsedTables()) {
+        std::vector<std::string> present;
+        try {
+            auto statement =
+                connection.Prepare(std::string("SELECT * FROM ") + table.Name + " WHERE 1=0");
+            statement.Execute();
+            present = statement.ColumnNames();
+        } catch (const db::DbError& error) {
+            // Missing, or not readable by this login: the driver's text tells which.
+            throw db::DbError(std::string("データベースのテーブル ") + table.Name +
+                                  " を読めません（テーブルがないか、読む権限がありません）。\r\n" +
+                                  error.what(),
+                              error.Records());
+        }
+        std::string missing;
+        for (const char* column : table.Columns) {
+            bool found = false;
+            for (const std::string& name : present) found = found || SameName(name, column);
+            if (!found) missing += (missing.empty() ? "" : ", ") + std::string(column);
+        }
+        if (!missing.empty()) {
+            throw db::DbError(std::string("データベースのテーブル ") + table.Name + " に列 " +
+                                  missing + " がありません。",
+                              {});
+        }
+    }
+}
+
+}  // namespace tovrik::correction
