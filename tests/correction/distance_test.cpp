@@ -38,6 +38,8 @@ class ChunkSizing : public testing::TestWithParam<SizingCase> {};
 TEST_P(ChunkSizing, FollowsTheServersWorkWithinBounds) {
     RunPacing pacing;
     pacing.ChunkTarget = 100ms;
+    pacing.FirstChunk = 8;
+    pacing.MaxChunk = 1000;
     ChunkSizer sizer(pacing);
     EXPECT_EQ(sizer.Next(), 8U);
     if (GetParam().RoundTrip > Duration::zero()) sizer.ObserveRoundTrip(GetParam().RoundTrip);

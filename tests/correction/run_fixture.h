@@ -115,10 +115,12 @@ struct RunRecord {
 };
 void RunApril(db::Connection& connection, RunRecord& record, const RunPacing& pacing = {});
 
-// A commit after every chunk, so that other connections can write between chunks.
+// A commit after every chunk of 8 operations, so that other connections can write between
+// chunks.
 inline RunPacing CommitEveryChunk() {
     RunPacing pacing;
     pacing.CommitInterval = std::chrono::milliseconds(0);
+    pacing.FirstChunk = pacing.MaxChunk = 8;
     return pacing;
 }
 

@@ -58,7 +58,8 @@ class WindowRun : public testing::Test {
 protected:
     void SetUp() override {
         seed_ = db_.Connect();
-        data_ = test::MakeSuite(*seed_, 20, 5, 4);
+        // Enough operations for a run of several chunks.
+        data_ = test::MakeSuite(*seed_, 200, 5, 4);
         before_ = test::TakeSnapshot(*seed_);
         state_.DbLogin.Database = "NuvralData";
         state_.DbConnection = db_.Connect();
@@ -152,7 +153,7 @@ TEST_P(WindowRunRange, MovesTheSelectedOperationsAndShowsTheReport) {
         ASSERT_NE(slash, std::string::npos) << point.Status;
         const int i = std::stoi(point.Status.substr(0, slash));
         EXPECT_EQ(point.Status, std::to_string(i) + "/" + n.toStdString());
-        EXPECT_GT(i, last);
+        EXPECT_GE(i, last);  // rounds while a chunk is in flight show the same i
         EXPECT_EQ(point.Value, i);
         EXPECT_EQ(point.Maximum, static_cast<int>(expected.size()));
         last = i;
