@@ -1,5 +1,6 @@
 #include "correction/suite_tables.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,11 +43,28 @@ bool SameName(const std::string& a, const std::string& b) {
 }  // namespace
 
 void CheckSuiteTables(db::Connection& connection) {
+    // One statement (one round trip) when everything is there; only a failure is looked into
+    // table by table.
+    std::string columns;
+    std::string from;
+    for (const UsedTable& table : UsedTables()) {
+        from += (from.empty() ? "" : ",") + std::string(table.Name);
+        for (const char* column : table.Columns) {
+            columns += (columns.empty() ? "" : ",") + std::string(table.Name) + "." + column;
+        }
+    }
+    std::optional<db::DbError> failure;
+    try {
+        connection.Query("SELECT " + columns + " FROM " + from + " WHERE 1=0").Execute();
+        return;
+    } catch (const db::DbError& error) {
+        failure = error;
+    }
     for (const UsedTable& table : UsedTables()) {
         std::vector<std::string> present;
         try {
             auto statement =
-                connection.Prepare(std::string("SELECT * FROM ") + table.Name + " WHERE 1=0");
+                connection.Query(std::string("SELECT * FROM ") + table.Name + " WHERE 1=0");
             statement.Execute();
             present = statement.ColumnNames();
         } catch (const db::DbError& error) {
@@ -68,6 +86,8 @@ void CheckSuiteTables(db::Connection& connection) {
                               {});
         }
     }
+    // Every table and column is there: the joint statement failed for a reason of its own.
+    throw *failure;
 }
 
 }  // namespace tovrik::correction

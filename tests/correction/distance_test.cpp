@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <thread>
 
 #include "correction/background_run.h"
@@ -153,8 +155,10 @@ TEST_P(BackgroundRun, ClosingWhileAStatementIsInFlightCancelsItAndLeavesEveryOpe
     // run's first come every 50 ms while that chunk's statement is in flight.
     run.View.OnEvents = [&](int round) { return round < 4; };
     TwoTimesClock clock({2019, 4, 10, 9, 5, 12, 0}, {2019, 4, 10, 9, 6, 3, 0});
-    run.Result =
-        RunCorrectionInBackground(Conn(), run.View, run.Boxes, clock, kApril2019, kPickerEnd);
+    RunPacing pacing;  // SQLite's statements are not interrupted: small chunks of slow rows
+    pacing.FirstChunk = pacing.MaxChunk = 4;
+    run.Result = RunCorrectionInBackground(Conn(), run.View, run.Boxes, clock, kApril2019,
+                                           kPickerEnd, pacing);
     const auto took = std::chrono::steady_clock::now() - started;
 
     EXPECT_EQ(run.Result.Outcome, RunOutcome::Abandoned);
@@ -193,11 +197,17 @@ TEST_P(BackgroundRun, RelaysEveryViewCallAndTheErrorBoxInOrder) {
     ASSERT_EQ(run.Result.Outcome, RunOutcome::Failed);
     ASSERT_EQ(run.Boxes.Shown.size(), 1U);
     EXPECT_EQ(run.Boxes.Shown[0].Text, "処理中にエラーが発生しました。\r\n" + run.Result.ErrorText);
-    // The box comes before the label is cleared and the buttons are enabled again.
-    std::vector<std::string> tail(run.View.Calls.end() - 3, run.View.Calls.end());
-    EXPECT_EQ(tail, (std::vector<std::string>{"text:", "start:on", "end:on"}));
-    EXPECT_EQ(run.View.Calls[0], "text:");
-    EXPECT_EQ(run.View.Calls[4], "text:件数確認中");
+    // The box comes before the label is cleared and the buttons are enabled again. (Event
+    // rounds of the front end's own may come between any two calls.)
+    std::vector<std::string> changes;
+    std::copy_if(run.View.Calls.begin(), run.View.Calls.end(), std::back_inserter(changes),
+                 [](const std::string& call) { return call != "events"; });
+    ASSERT_GE(changes.size(), 8U);
+    EXPECT_EQ(std::vector<std::string>(changes.end() - 3, changes.end()),
+              (std::vector<std::string>{"text:", "start:on", "end:on"}));
+    EXPECT_EQ(
+        std::vector<std::string>(changes.begin(), changes.begin() + 5),
+        (std::vector<std::string>{"text:", "value:0", "start:off", "end:off", "text:件数確認中"}));
 }
 
 TOVRIK_BACKEND_TEST_SUITE(BackgroundRun);
