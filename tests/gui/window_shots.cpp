@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
     state.DbConnection->Open(connectionString);
     tovrik::sampledata::CreateSuiteSchema(*state.DbConnection);
     tovrik::sampledata::SampleSpec spec;
-    spec.Affected = 12;
+    spec.Affected = 300;  // several chunks, so that there is a progress point to show
     spec.Unaffected = 8;
     tovrik::sampledata::FillSampleData(*state.DbConnection, spec);
 
@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
         more.Affected = 1;
         more.Unaffected = 0;
         more.OpDataPerOperation = 0;
-        more.FirstId = 100;
+        more.FirstId = 1000;
         return more;
     }());
     QTimer boxWatch;
