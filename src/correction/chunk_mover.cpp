@@ -113,13 +113,24 @@ std::int64_t ChunkMover::Move(const std::vector<SelectedOperation>& chunk) {
     const std::string idList = ChunkIds(chunk);
     // The General rows first, each only while its Date is still the one selected: a row that
     // another run (or anyone) changed meanwhile makes the count fall short.
-    std::string guard = "CASE ID";
-    for (const auto& operation : chunk) {
-        guard += " WHEN " + std::to_string(operation.Id) + " THEN " + operation.DateLiteral;
+    std::string general = "UPDATE General SET " + generalSet_;
+    if (statements_ == MoveStatements::Single) {
+        // PostgreSQL joins the selected values (a hash join, linear in the chunk).
+        general += " FROM (VALUES ";
+        for (const auto& operation : chunk) {
+            if (&operation != &chunk.front()) general += ',';
+            general += "(" + std::to_string(operation.Id) + "," + operation.DateLiteral + ")";
+        }
+        general +=
+            ") AS Selected(SelectedId,SelectedDate) WHERE ID=SelectedId AND "
+            "Date=SelectedDate";
+    } else {
+        std::string guard = "CASE ID";
+        for (const auto& operation : chunk) {
+            guard += " WHEN " + std::to_string(operation.Id) + " THEN " + operation.DateLiteral;
+        }
+        general += " WHERE ID IN (" + idList + ") AND Date=" + guard + " END";
     }
-    guard += " END";
-    const std::string general =
-        "UPDATE General SET " + generalSet_ + " WHERE ID IN (" + idList + ") AND Date=" + guard;
     std::vector<std::string> dependents;
     for (std::size_t i = 0; i < std::size(kDependents); ++i) {
         dependents.push_back(std::string("UPDATE ") + kDependents[i].Name + " SET " +
