@@ -1,6 +1,11 @@
 #include "support/test_support.h"
 
+#ifdef _WIN32
+#include <process.h>
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,9 +19,18 @@
 namespace tovrik::test {
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tovrik-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    std::random_device random;
+    const auto base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, "tovrik-test-%08x", static_cast<unsigned>(random()));
+        // create_directory is false when the name is taken: try another.
+        if (std::filesystem::create_directory(base / name)) {
+            path_ = base / name;
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary folder in " + base.string());
 }
 
 TempDir::~TempDir() {
@@ -49,6 +63,31 @@ std::filesystem::path SourcePath(const std::string& relative) {
     return std::filesystem::path(root != nullptr ? root : ".") / relative;
 }
 
+void SetEnv(const std::string& name, const std::string& value) {
+#ifdef _WIN32
+    _putenv_s(name.c_str(), value.c_str());
+#else
+    setenv(name.c_str(), value.c_str(), 1);
+#endif
+}
+
+std::string DriverPath(const std::filesystem::path& path) {
+#ifdef _WIN32
+    // Wine's kernel32 names the Linux file of a Windows path; Windows itself has no such export.
+    using UnixFileName = char*(__cdecl*)(const wchar_t*);
+    static const auto unixFileName = reinterpret_cast<UnixFileName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (unixFileName != nullptr) {
+        if (char* name = unixFileName(std::filesystem::absolute(path).wstring().c_str())) {
+            std::string result(name);
+            HeapFree(GetProcessHeap(), 0, name);
+            return result;
+        }
+    }
+#endif
+    return path.string();
+}
+
 }  // namespace tovrik::test
 
 // -------------------------------------------------------------------------------------------------
@@ -62,7 +101,12 @@ std::string UniqueSuffix() {
     static int counter = 0;
     std::random_device random;
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%ld_%d_%04x", static_cast<long>(getpid()), ++counter,
+#ifdef _WIN32
+    const long pid = _getpid();
+#else
+    const long pid = getpid();
+#endif
+    std::snprintf(buffer, sizeof buffer, "%ld_%d_%04x", pid, ++counter,
                   random() & 0xFFFFu);
     return buffer;
 }
@@ -147,13 +191,13 @@ SqliteSuiteDb::SqliteSuiteDb() : file_(dir_.Path() / "suite.db") {
 }
 
 std::string SqliteSuiteDb::ConnectionString() const {
-    return "Driver=SQLite3;Database=" + file_.string() + ";";
+    return "Driver=SQLite3;Database=" + DriverPath(file_) + ";";
 }
 
 DbLoginRecord SqliteSuiteDb::DsnLogin() {
     if (dsn_.empty()) {
         dsn_ = "TovrikSqlite" + UniqueSuffix();
-        RegisterUserDsn(dsn_, {{"Driver", "SQLite3"}, {"Database", file_.string()}});
+        RegisterUserDsn(dsn_, {{"Driver", "SQLite3"}, {"Database", DriverPath(file_)}});
     }
     return DbLoginRecord{dsn_, "", "", ""};
 }

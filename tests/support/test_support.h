@@ -36,6 +36,14 @@ void WriteFile(const std::filesystem::path& path, const std::string& content);
 // A file of the source tree, e.g. SourcePath("tests/settings/data/x.ini").
 std::filesystem::path SourcePath(const std::string& relative);
 
+// Sets an environment variable of this process (the C runtime's copy on Windows).
+void SetEnv(const std::string& name, const std::string& value);
+
+// A path as the ODBC drivers see it. Under Wine they are the host's Linux libraries, reached
+// through Wine's odbc32, so a Windows path is handed over in its Linux form; elsewhere the path
+// is unchanged.
+std::string DriverPath(const std::filesystem::path& path);
+
 // Names each row of a table-driven test after the row's Name field.
 struct RowName {
     template <class Row>
