@@ -50,6 +50,11 @@ CliSandbox::CliSandbox() {
 
 void CliSandbox::AddDataSource(const std::string& name,
                                const std::map<std::string, std::string>& keys) {
+#ifdef _WIN32
+    // Under Wine the child's unixODBC reads the Linux environment the test process started with,
+    // not the one CreateProcess hands over: the data source goes into this process's own file.
+    RegisterUserDsn(name, {keys.begin(), keys.end()});
+#endif
     odbcIni_ += "[" + name + "]\n";
     for (const auto& [key, value] : keys) odbcIni_ += key + "=" + value + "\n";
     odbcIni_ += "\n";
@@ -150,12 +155,10 @@ HANDLE InheritableFile(const std::string& path, bool write) {
 }  // namespace
 
 CliProcess CliSandbox::Start(const std::vector<std::string>& arguments) const {
-    // The ODBC files are read by the host's unixODBC: they are named by their Linux paths.
-    // The locale and the Wine prefix stay those of the test run.
+    // The ODBC files, the locale and the Wine prefix stay those of the test run (see
+    // AddDataSource).
     const std::map<std::string, std::string> overrides = {
         {"public", (dir_.Path() / "public").string()},
-        {"ODBCSYSINI", DriverPath(dir_.Path() / "odbc")},
-        {"ODBCINI", DriverPath(dir_.Path() / "odbc" / "user-odbc.ini")},
         {"USERNAME", "cliuser"},
     };
     std::wstring block;
@@ -204,10 +207,18 @@ CliResult CliProcess::Wait() {
     }
     DWORD status = 0;
     GetExitCodeProcess(process, &status);
+    // Read as text, as the C runtime reads what it wrote in text mode ("\n" as CRLF).
+    const auto text = [](std::string bytes) {
+        std::string lines;
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            if (bytes[i] != '\r' || i + 1 >= bytes.size() || bytes[i + 1] != '\n') lines += bytes[i];
+        }
+        return lines;
+    };
     CliResult result;
     result.Status = static_cast<int>(status);
-    result.Out = ReadFile(outPath_);
-    result.Err = ReadFile(errPath_);
+    result.Out = text(ReadFile(outPath_));
+    result.Err = text(ReadFile(errPath_));
     return result;
 }
 

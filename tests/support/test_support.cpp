@@ -74,13 +74,21 @@ void SetEnv(const std::string& name, const std::string& value) {
 std::string DriverPath(const std::filesystem::path& path) {
 #ifdef _WIN32
     // Wine's kernel32 names the Linux file of a Windows path; Windows itself has no such export.
+    // It names existing files only, so a missing tail is appended to its nearest existing folder.
     using UnixFileName = char*(__cdecl*)(const wchar_t*);
     static const auto unixFileName = reinterpret_cast<UnixFileName>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
     if (unixFileName != nullptr) {
-        if (char* name = unixFileName(std::filesystem::absolute(path).wstring().c_str())) {
+        std::filesystem::path existing = std::filesystem::absolute(path);
+        std::filesystem::path missing;
+        while (!std::filesystem::exists(existing) && existing.has_relative_path()) {
+            missing = missing.empty() ? existing.filename() : existing.filename() / missing;
+            existing = existing.parent_path();
+        }
+        if (char* name = unixFileName(existing.wstring().c_str())) {
             std::string result(name);
             HeapFree(GetProcessHeap(), 0, name);
+            if (!missing.empty()) result += "/" + missing.generic_string();
             return result;
         }
     }
@@ -117,8 +125,8 @@ std::string PgDriverString(const PgServer& server, const std::string& database) 
            ";UID=" + server.User + ";PWD=" + server.Password + ";";
 }
 
-// Registers a data source in this process's own user DSN file (ODBCINI, set by the test main
-// before anything connects), replacing one of the same name.
+}  // namespace
+
 void RegisterUserDsn(const std::string& name,
                      const std::vector<std::pair<std::string, std::string>>& keys) {
     const char* ini = std::getenv("ODBCINI");
@@ -137,8 +145,6 @@ void RegisterUserDsn(const std::string& name,
     for (const auto& [key, value] : keys) kept += key + "=" + value + "\n";
     WriteFile(ini, kept);
 }
-
-}  // namespace
 
 std::string BackendName(Backend backend) {
     return backend == Backend::Sqlite ? "SQLite" : "PostgreSQL";

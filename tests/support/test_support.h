@@ -6,6 +6,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/message_box.h"
@@ -142,6 +143,11 @@ private:
 };
 
 std::unique_ptr<SuiteDb> MakeSuiteDb(Backend backend);
+
+// Registers a data source in this process's own user DSN file (ODBCINI, set by the test main or
+// under Wine by scripts/wine-run before anything connects), replacing one of the same name.
+void RegisterUserDsn(const std::string& name,
+                     const std::vector<std::pair<std::string, std::string>>& keys);
 
 // Every failed database call of a test should show the driver's codes: SQLSTATE, native code
 // and text of each diagnostic record.
