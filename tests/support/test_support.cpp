@@ -1,5 +1,7 @@
 #include "support/test_support.h"
 
+#include "platform/platform.h"
+
 #ifdef _WIN32
 #include <process.h>
 #include <windows.h>
@@ -68,6 +70,70 @@ void SetEnv(const std::string& name, const std::string& value) {
     _putenv_s(name.c_str(), value.c_str());
 #else
     setenv(name.c_str(), value.c_str(), 1);
+#endif
+}
+
+std::optional<std::string> ProfileBytes(const std::string& utf8) {
+#ifdef _WIN32
+    return Utf8ToAnsi(utf8);
+#else
+    return utf8;
+#endif
+}
+
+std::string ProfileContent(const std::filesystem::path& fixture) {
+    const std::string content = ReadFile(fixture);
+#ifdef _WIN32
+    // A byte-order mark names the file UTF-8 whatever the code page: such a file stays as it is.
+    if (content.rfind("\xEF\xBB\xBF", 0) == 0) return content;
+    std::string converted;
+    for (std::size_t i = 0; i < content.size();) {
+        // One UTF-8 character at a time (bytes that start none are taken alone).
+        std::size_t length = 1;
+        while (i + length < content.size() && length < 4 &&
+               (static_cast<unsigned char>(content[i + length]) & 0xC0) == 0x80) {
+            ++length;
+        }
+        converted += Utf8ToAnsi(content.substr(i, length)).value_or("?");
+        i += length;
+    }
+    return converted;
+#else
+    return content;
+#endif
+}
+
+std::filesystem::path ProfileCopy(const std::filesystem::path& fixture,
+                                  const std::filesystem::path& folder) {
+    const std::filesystem::path copy = folder / fixture.filename();
+    WriteFile(copy, ProfileContent(fixture));
+    return copy;
+}
+
+std::string ProfileLayout(const std::string& content) {
+#ifdef _WIN32
+    const auto trim = [](std::string text) {
+        const std::size_t first = text.find_first_not_of(" \t");
+        if (first == std::string::npos) return std::string();
+        return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+    };
+    std::string layout;
+    std::size_t begin = content.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
+    while (begin < content.size()) {
+        std::size_t end = content.find_first_of("\r\n", begin);
+        if (end == std::string::npos) end = content.size();
+        std::string line = trim(content.substr(begin, end - begin));
+        const std::size_t equals = line.find('=');
+        if (!line.empty() && line.front() != ';' && line.front() != '[' &&
+            equals != std::string::npos) {
+            line = trim(line.substr(0, equals)) + "=" + trim(line.substr(equals + 1));
+        }
+        if (!line.empty()) layout += line + "\r\n";
+        begin = end + (content.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+    }
+    return layout;
+#else
+    return content;
 #endif
 }
 

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -39,6 +40,22 @@ std::filesystem::path SourcePath(const std::string& relative);
 
 // Sets an environment variable of this process (the C runtime's copy on Windows).
 void SetEnv(const std::string& name, const std::string& value);
+
+// ---------------------------------------------------------------------------------------------
+// Profile (INI) files: UTF-8 on Linux, the ANSI code page on Windows (Shift_JIS under 932).
+
+// Text in the encoding of profile files; nothing when the code page lacks one of its characters.
+std::optional<std::string> ProfileBytes(const std::string& utf8);
+// A copy of a UTF-8 fixture file in that encoding, in folder (characters the code page lacks
+// become '?').
+std::filesystem::path ProfileCopy(const std::filesystem::path& fixture,
+                                  const std::filesystem::path& folder);
+// A fixture's content in that encoding, '?' for what the code page lacks.
+std::string ProfileContent(const std::filesystem::path& fixture);
+// What is compared of a written profile file. Linux keeps every byte. Wine's profile functions
+// rewrite the whole file: blank lines dropped, blanks around '=' removed, every line ended by
+// CRLF; so on Windows both sides are compared in that form.
+std::string ProfileLayout(const std::string& content);
 
 // A path as the ODBC drivers see it. Under Wine they are the host's Linux libraries, reached
 // through Wine's odbc32, so a Windows path is handed over in its Linux form; elsewhere the path
