@@ -101,7 +101,7 @@ std::vector<Line> SplitLines(std::string_view content) {
 struct Position {
     std::optional<std::size_t> KeyLine;        // first line holding the key in that copy
     std::optional<std::size_t> SectionHeader;  // first header of the section
-    std::optional<std::size_t> LastLine;  // last line of that copy that is not blank
+    std::optional<std::size_t> LastLine;       // last line of that copy that is not blank
 };
 
 Position Find(const std::vector<Line>& lines, std::string_view section, std::string_view key) {

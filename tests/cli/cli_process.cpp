@@ -166,7 +166,8 @@ CliProcess CliSandbox::Start(const std::vector<std::string>& arguments) const {
     block += L'\0';
 
     std::wstring commandLine = QuoteArgument(Wide(CliBinary()));
-    for (const std::string& argument : arguments) commandLine += L" " + QuoteArgument(Wide(argument));
+    for (const std::string& argument : arguments)
+        commandLine += L" " + QuoteArgument(Wide(argument));
 
     const std::string outPath = (dir_.Path() / "stdout.txt").string();
     const std::string errPath = (dir_.Path() / "stderr.txt").string();
@@ -183,8 +184,8 @@ CliProcess CliSandbox::Start(const std::vector<std::string>& arguments) const {
     startup.hStdError = err;
     PROCESS_INFORMATION process{};
     const BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
-                                        CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW,
-                                        block.data(), nullptr, &startup, &process);
+                                        CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, block.data(),
+                                        nullptr, &startup, &process);
     for (HANDLE handle : {out, err, in}) {
         if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
     }
@@ -211,7 +212,8 @@ CliResult CliProcess::Wait() {
     const auto text = [](std::string bytes) {
         std::string lines;
         for (std::size_t i = 0; i < bytes.size(); ++i) {
-            if (bytes[i] != '\r' || i + 1 >= bytes.size() || bytes[i + 1] != '\n') lines += bytes[i];
+            if (bytes[i] != '\r' || i + 1 >= bytes.size() || bytes[i + 1] != '\n')
+                lines += bytes[i];
         }
         return lines;
     };

@@ -95,8 +95,9 @@ TEST(InstanceGuard, CopyKilledWhileHoldingItDoesNotBlock) {
 #ifdef _WIN32
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring commandLine = L"\"" + std::wstring(self) +
-                               L"\" --gtest_filter=InstanceGuard.CopyKilledWhileHoldingItDoesNotBlock";
+    std::wstring commandLine =
+        L"\"" + std::wstring(self) +
+        L"\" --gtest_filter=InstanceGuard.CopyKilledWhileHoldingItDoesNotBlock";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child{};

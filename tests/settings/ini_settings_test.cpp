@@ -1,6 +1,5 @@
 #include "settings/ini_settings.h"
 
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -87,9 +86,10 @@ TEST_F(IniSettingsTest, LongValueIsCutToBufferOf1024) {
 // Start-up's write test relies on this: a refused write shows as a value that does not read back.
 TEST_F(IniSettingsTest, ReadOnlyFileKeepsOldValue) {
     SaveIniSetting(context_, "ZuzurodeZoz", "Login", "TEST", "old");
-    std::filesystem::permissions(File(), std::filesystem::perms::owner_write |
-                                             std::filesystem::perms::group_write |
-                                             std::filesystem::perms::others_write,
+    std::filesystem::permissions(File(),
+                                 std::filesystem::perms::owner_write |
+                                     std::filesystem::perms::group_write |
+                                     std::filesystem::perms::others_write,
                                  std::filesystem::perm_options::remove);
     SaveIniSetting(context_, "ZuzurodeZoz", "Login", "TEST", "new");
     EXPECT_EQ(GetIniSetting(context_, "ZuzurodeZoz", "Login", "TEST", ""), "old");

@@ -180,8 +180,7 @@ std::string UniqueSuffix() {
 #else
     const long pid = getpid();
 #endif
-    std::snprintf(buffer, sizeof buffer, "%ld_%d_%04x", pid, ++counter,
-                  random() & 0xFFFFu);
+    std::snprintf(buffer, sizeof buffer, "%ld_%d_%04x", pid, ++counter, random() & 0xFFFFu);
     return buffer;
 }
 
