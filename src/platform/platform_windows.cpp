@@ -3,6 +3,7 @@
 #include <climits>
 #include <vector>
 
+#include "common/utf.h"
 #include "platform/platform.h"
 
 namespace tovrik {
@@ -131,15 +132,16 @@ std::unique_ptr<InstanceGuard> MakeSystemInstanceGuard(const Environment&) {
 }
 
 std::string ProgramFolder() {
-    std::vector<char> buffer(MAX_PATH);
+    // The wide function: a folder name that the ANSI code page cannot spell would come back from
+    // the "A" one with '?' in its place, naming a folder that does not exist.
+    std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
         const DWORD length =
-            GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+            GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length == 0) return ".";
         if (length < buffer.size()) {
-            // Converted before the separator is looked for: in a double-byte code page such as
-            // Shift_JIS the second byte of a character may be the byte of a backslash.
-            const std::string path = AnsiToUtf8(std::string(buffer.data(), length));
+            const std::string path =
+                Utf16ToUtf8(std::u16string(buffer.data(), buffer.data() + length));
             const auto separator = path.find_last_of("\\/");
             return separator == std::string::npos ? std::string(".") : path.substr(0, separator);
         }

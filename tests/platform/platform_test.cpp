@@ -50,7 +50,7 @@ TEST(ProcessEnvironment, ReadsSetAndMissingVariables) {
 }
 
 TEST(ProgramFolder, IsTheFolderOfThisTestProgram) {
-    const std::filesystem::path folder = ProgramFolder();
+    const std::filesystem::path folder = std::filesystem::u8path(ProgramFolder());
     EXPECT_TRUE(folder.is_absolute()) << folder;
 #ifdef _WIN32
     EXPECT_TRUE(std::filesystem::exists(folder / "platform_tests.exe")) << folder;
@@ -59,6 +59,38 @@ TEST(ProgramFolder, IsTheFolderOfThisTestProgram) {
 #endif
     EXPECT_NE(ProgramFolder().back(), kPathSeparator);
 }
+
+#ifdef _WIN32
+// Runs a copy of this test program in folders whose names the ANSI code page spells with a
+// backslash byte (表 in Shift_JIS) or cannot spell at all (Korean): the copy's own test above
+// must find its folder.
+TEST(ProgramFolder, IsFoundWhateverTheFolderIsNamed) {
+    wchar_t self[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+    for (const char* name : {"表示", "프로그램"}) {
+        SCOPED_TRACE(name);
+        TempDir dir;
+        const std::filesystem::path folder = dir.Path() / std::filesystem::u8path(name);
+        std::filesystem::create_directory(folder);
+        const std::filesystem::path copy = folder / "platform_tests.exe";
+        std::filesystem::copy_file(self, copy);
+        std::wstring commandLine = L"\"" + copy.wstring() +
+                                   L"\" --gtest_filter=ProgramFolder.IsTheFolderOfThisTestProgram";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION child{};
+        ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                   nullptr, &startup, &child))
+            << GetLastError();
+        WaitForSingleObject(child.hProcess, 60000);
+        DWORD status = 1;
+        GetExitCodeProcess(child.hProcess, &status);
+        CloseHandle(child.hThread);
+        CloseHandle(child.hProcess);
+        EXPECT_EQ(status, 0u);
+    }
+}
+#endif
 
 TEST(InstanceGuard, SecondCopyIsToldAndTheGuardIsFreeAfterTheFirstEnds) {
     TempDir runtime;

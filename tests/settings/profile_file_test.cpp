@@ -182,24 +182,41 @@ INSTANTIATE_TEST_SUITE_P(
     test::RowName());
 
 // Every value that can be stored reads back unchanged.
-class ProfileRoundTripTest : public testing::TestWithParam<std::string> {};
+struct RoundTripCase {
+    const char* Name;
+    std::string Value;
+};
+
+void PrintTo(const RoundTripCase& row, std::ostream* out) { *out << row.Name; }
+
+class ProfileRoundTripTest : public testing::TestWithParam<RoundTripCase> {};
 
 TEST_P(ProfileRoundTripTest, WrittenValueReadsBackUnchanged) {
-    if (!ProfileBytes(GetParam())) GTEST_SKIP() << "the ANSI code page lacks a character of it";
+    const std::string& value = GetParam().Value;
+    if (!ProfileBytes(value)) GTEST_SKIP() << "the ANSI code page lacks a character of it";
     TempDir dir;
     const std::string file = (dir.Path() / "TachoGraph.int").string();
     ASSERT_TRUE(WritePrivateProfileText("AllUser\\App\\Sec", "Key", "first", file));
-    ASSERT_TRUE(WritePrivateProfileText("AllUser\\App\\Sec", "Key", GetParam(), file));
+    ASSERT_TRUE(WritePrivateProfileText("AllUser\\App\\Sec", "Key", value, file));
     const ProfileText read = GetPrivateProfileText("AllUser\\App\\Sec", "Key", "-", 1024, file);
-    EXPECT_EQ(read.Text, GetParam());
-    EXPECT_EQ(read.Copied, ProfileSize(GetParam()));
+    EXPECT_EQ(read.Text, value);
+    EXPECT_EQ(read.Copied, ProfileSize(value));
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, ProfileRoundTripTest,
-                         testing::Values("", " lead", "trail\t", "\"quoted\"", "'single'", "\"",
-                                         "\"\"", "\" x", "a=b", "[not a section]",
-                                         "; not a comment", "ÿ", "日本語 テキスト", "C:\\Folder\\",
-                                         "\\\\server\\share"));
+// Row names are plain words: CTest cannot take properties for a test whose name holds brackets.
+INSTANTIATE_TEST_SUITE_P(
+    Values, ProfileRoundTripTest,
+    testing::Values(
+        RoundTripCase{"Empty", ""}, RoundTripCase{"LeadingBlank", " lead"},
+        RoundTripCase{"TrailingTab", "trail\t"}, RoundTripCase{"DoubleQuoted", "\"quoted\""},
+        RoundTripCase{"SingleQuoted", "'single'"}, RoundTripCase{"OneQuote", "\""},
+        RoundTripCase{"TwoQuotes", "\"\""}, RoundTripCase{"QuoteAndBlank", "\" x"},
+        RoundTripCase{"Equals", "a=b"}, RoundTripCase{"LikeASectionHeader", "[not a section]"},
+        RoundTripCase{"LikeAComment", "; not a comment"}, RoundTripCase{"YWithDiaeresis", "ÿ"},
+        RoundTripCase{"Japanese", "日本語 テキスト"},
+        RoundTripCase{"FolderWithBackslash", "C:\\Folder\\"},
+        RoundTripCase{"NetworkPath", "\\\\server\\share"}),
+    test::RowName());
 
 struct RejectCase {
     const char* Name;
