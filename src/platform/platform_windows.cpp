@@ -78,21 +78,22 @@ DateTime SystemClock::Now() const {
     return value;
 }
 
-// GetEnvironmentVariableA matches names without regard to case, as the platform does.
-// Values arrive in the ANSI code page and are returned as UTF-8 (a user name, a folder).
+// GetEnvironmentVariableW matches names without regard to case, as the platform does. The wide
+// function, because a value (a user name, a folder) may hold characters that the ANSI code page
+// lacks; the "A" one would hand them over as '?'.
 std::optional<std::string> ProcessEnvironment::Get(const std::string& name) const {
-    const std::optional<std::string> ansiName = Utf8ToAnsi(name);
-    if (!ansiName) return std::nullopt;
+    const std::u16string name16 = Utf8ToUtf16(name);
+    const std::wstring wideName(name16.begin(), name16.end());
     SetLastError(ERROR_SUCCESS);
-    const DWORD needed = GetEnvironmentVariableA(ansiName->c_str(), nullptr, 0);
+    const DWORD needed = GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
     if (needed == 0) {
         if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
         return std::string();
     }
-    std::vector<char> buffer(needed);
-    const DWORD length = GetEnvironmentVariableA(ansiName->c_str(), buffer.data(), needed);
+    std::vector<wchar_t> buffer(needed);
+    const DWORD length = GetEnvironmentVariableW(wideName.c_str(), buffer.data(), needed);
     if (length == 0 || length >= needed) return std::string();
-    return AnsiToUtf8(std::string(buffer.data(), length));
+    return Utf16ToUtf8(std::u16string(buffer.data(), buffer.data() + length));
 }
 
 namespace {

@@ -44,6 +44,9 @@ TEST(ProcessEnvironment, ReadsSetAndMissingVariables) {
 #ifdef _WIN32
     // Names match without regard to case, as the platform's own look-up does.
     EXPECT_EQ(environment.Get("tovrik_test_value"), "C:\\Users\\Public");
+    // A value with characters of no ANSI code page (a user name) arrives whole.
+    ASSERT_EQ(_wputenv_s(L"TOVRIK_TEST_USER", L"\uae40\ubbfc\uc218 \u592a\u90ce"), 0);
+    EXPECT_EQ(environment.Get("TOVRIK_TEST_USER"), "김민수 太郎");
 #else
     EXPECT_EQ(environment.Get("tovrik_test_value"), std::nullopt);
 #endif
