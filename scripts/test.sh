@@ -14,4 +14,4 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 cd "$build"
 ctest --output-on-failure -j "$(nproc)"
 "$root/scripts/fuzz.sh" "$root/build-fuzz"  # INI reader fuzzing, bounded (TOVRIK_FUZZ_SECONDS)
-"$root/scripts/windows-check.sh"  # the core and tovrik-cli still build for Windows (MinGW-w64)
+"$root/scripts/windows-test.sh"  # the Windows build's tests under Wine

@@ -3,6 +3,7 @@
 #include <climits>
 #include <vector>
 
+#include "common/utf.h"
 #include "platform/platform.h"
 
 namespace tovrik {
@@ -77,21 +78,22 @@ DateTime SystemClock::Now() const {
     return value;
 }
 
-// GetEnvironmentVariableA matches names without regard to case, as the platform does.
-// Values arrive in the ANSI code page and are returned as UTF-8 (a user name, a folder).
+// GetEnvironmentVariableW matches names without regard to case, as the platform does. The wide
+// function, because a value (a user name, a folder) may hold characters that the ANSI code page
+// lacks; the "A" one would hand them over as '?'.
 std::optional<std::string> ProcessEnvironment::Get(const std::string& name) const {
-    const std::optional<std::string> ansiName = Utf8ToAnsi(name);
-    if (!ansiName) return std::nullopt;
+    const std::u16string name16 = Utf8ToUtf16(name);
+    const std::wstring wideName(name16.begin(), name16.end());
     SetLastError(ERROR_SUCCESS);
-    const DWORD needed = GetEnvironmentVariableA(ansiName->c_str(), nullptr, 0);
+    const DWORD needed = GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
     if (needed == 0) {
         if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
         return std::string();
     }
-    std::vector<char> buffer(needed);
-    const DWORD length = GetEnvironmentVariableA(ansiName->c_str(), buffer.data(), needed);
+    std::vector<wchar_t> buffer(needed);
+    const DWORD length = GetEnvironmentVariableW(wideName.c_str(), buffer.data(), needed);
     if (length == 0 || length >= needed) return std::string();
-    return AnsiToUtf8(std::string(buffer.data(), length));
+    return Utf16ToUtf8(std::u16string(buffer.data(), buffer.data() + length));
 }
 
 namespace {
@@ -131,15 +133,16 @@ std::unique_ptr<InstanceGuard> MakeSystemInstanceGuard(const Environment&) {
 }
 
 std::string ProgramFolder() {
-    std::vector<char> buffer(MAX_PATH);
+    // The wide function: a folder name that the ANSI code page cannot spell would come back from
+    // the "A" one with '?' in its place, naming a folder that does not exist.
+    std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
         const DWORD length =
-            GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+            GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length == 0) return ".";
         if (length < buffer.size()) {
-            // Converted before the separator is looked for: in a double-byte code page such as
-            // Shift_JIS the second byte of a character may be the byte of a backslash.
-            const std::string path = AnsiToUtf8(std::string(buffer.data(), length));
+            const std::string path =
+                Utf16ToUtf8(std::u16string(buffer.data(), buffer.data() + length));
             const auto separator = path.find_last_of("\\/");
             return separator == std::string::npos ? std::string(".") : path.substr(0, separator);
         }

@@ -52,12 +52,14 @@ struct Line {
     LineKind Kind = LineKind::Other;
     std::string_view Name;   // section or key name, trimmed
     std::string_view Value;  // key lines: the value, trimmed, quotes still on
+    bool Blank = false;      // nothing but blanks, or empty
 };
 
 Line Classify(std::string_view content, std::size_t begin, std::size_t end, std::size_t next) {
-    Line line{begin, end, next, LineKind::Other, {}, {}};
+    Line line{begin, end, next, LineKind::Other, {}, {}, false};
     const std::string_view text = content.substr(begin, end - begin);
     const std::string_view trimmed = TrimLeft(text);
+    line.Blank = trimmed.empty();
     if (!trimmed.empty() && trimmed.front() == '[') {
         // A header runs to the last ']' so that names containing ']' survive; a '[' line
         // without one is neither a header nor a key.
@@ -94,28 +96,31 @@ std::vector<Line> SplitLines(std::string_view content) {
     return lines;
 }
 
-// Where a key is, or where it would go.
+// Where a key is, or where it would go. As in the Windows profile functions only the first
+// copy of a section counts: a later section of the same name is neither read nor written.
 struct Position {
-    std::optional<std::size_t> KeyLine;  // first line holding the key, in any copy of the section
+    std::optional<std::size_t> KeyLine;        // first line holding the key in that copy
     std::optional<std::size_t> SectionHeader;  // first header of the section
-    std::optional<std::size_t> LastKeyLine;    // last key line below that first header
+    std::optional<std::size_t> LastLine;       // last line of that copy that is not blank
 };
 
 Position Find(const std::vector<Line>& lines, std::string_view section, std::string_view key) {
     section = Trim(section);
     key = Trim(key);
     Position position;
-    bool inSection = false;
     bool inFirstCopy = false;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const Line& line = lines[i];
         if (line.Kind == LineKind::Section) {
-            inSection = EqualsIgnoringAsciiCase(line.Name, section);
-            inFirstCopy = inSection && !position.SectionHeader;
+            if (position.SectionHeader) break;
+            inFirstCopy = EqualsIgnoringAsciiCase(line.Name, section);
             if (inFirstCopy) position.SectionHeader = i;
-        } else if (line.Kind == LineKind::Key && inSection) {
-            if (!position.KeyLine && EqualsIgnoringAsciiCase(line.Name, key)) position.KeyLine = i;
-            if (inFirstCopy) position.LastKeyLine = i;
+        } else if (inFirstCopy) {
+            if (line.Kind == LineKind::Key && !position.KeyLine &&
+                EqualsIgnoringAsciiCase(line.Name, key)) {
+                position.KeyLine = i;
+            }
+            if (!line.Blank) position.LastLine = i;
         }
     }
     return position;
@@ -150,15 +155,8 @@ bool HasNoLineBreakOrNul(std::string_view text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
 }
 
-std::string KeyLineText(std::string_view key, std::string_view value) {
-    const bool quote = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) ||
-                                          HasMatchingQuotes(value));
-    std::string text(key);
-    text += '=';
-    if (quote) text += '"';
-    text += value;
-    if (quote) text += '"';
-    return text;
+std::string KeyLineText(std::string_view key, const std::string& value) {
+    return std::string(key) + "=" + StoredValue(value);
 }
 
 }  // namespace
@@ -170,6 +168,12 @@ ProfileText Lookup(const std::string& content, const std::string& section, const
     if (position.KeyLine)
         return CopyIntoBuffer(Unquote(lines[*position.KeyLine].Value), bufferSize);
     return CopyIntoBuffer(TrimRight(defaultValue), bufferSize);
+}
+
+std::string StoredValue(const std::string& value) {
+    const bool quote = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) ||
+                                          HasMatchingQuotes(value));
+    return quote ? "\"" + value + "\"" : value;
 }
 
 bool Storable(const std::string& section, const std::string& key, const std::string& value) {
@@ -194,7 +198,7 @@ std::optional<std::string> Update(const std::string& content, const std::string&
         return result;
     }
     if (position.SectionHeader) {
-        const Line& after = lines[position.LastKeyLine.value_or(*position.SectionHeader)];
+        const Line& after = lines[position.LastLine.value_or(*position.SectionHeader)];
         std::string insert = after.Next == after.End ? eol : std::string();
         // A lone CR right before an LF would fuse with it and swallow the next line's end.
         const bool nextStartsWithLf = after.Next < content.size() && content[after.Next] == '\n';

@@ -9,8 +9,9 @@
 //
 // Reading: section and key names match without regard to ASCII case, blanks (space, tab) around
 // names and values are ignored, a value wrapped in matching single or double quotes loses them,
-// the first occurrence of a key wins (also across repeated sections of one name), lines without
-// '=' are ignored, CRLF, LF and CR all end a line, and a leading UTF-8 byte-order mark is skipped.
+// the first occurrence of a key wins, only the first of repeated sections of one name is read
+// and written (Windows ignores a later copy), lines without '=' are ignored, CRLF, LF and CR all
+// end a line, and a leading UTF-8 byte-order mark is skipped.
 namespace tovrik::profile {
 
 // What a profile read leaves in the caller's buffer: the text up to its NUL, and the number of
@@ -30,8 +31,13 @@ ProfileText Lookup(const std::string& content, const std::string& section, const
 // no '[' at its start (the line would read back as something else).
 bool Storable(const std::string& section, const std::string& key, const std::string& value);
 
+// The value as a key line holds it: inside double quotes when it has blanks at either end or is
+// wrapped in matching quotes (a read would drop them), else unchanged.
+std::string StoredValue(const std::string& value);
+
 // The content after storing key=value in section: replaces the key's line in place, or adds the
-// key after the last key line of its section, or adds the section at the end. Every other line
+// key after the last line of its section that is not blank (a comment there stays above it, as
+// Windows does), or adds the section at the end. Every other line
 // keeps its bytes and line end. New lines take the content's first line end (CRLF when none).
 // A value with blanks at either end, or wrapped in matching quotes, is written inside double
 // quotes so that it reads back unchanged. Nothing when the text is not Storable.

@@ -1,17 +1,25 @@
 #include "cli/cli_process.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+extern char** environ;
+#endif
+
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
+#include <cwchar>
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
 
-extern char** environ;
+#include "common/utf.h"
 
 namespace tovrik::test {
 
@@ -25,7 +33,11 @@ std::string RequiredEnv(const char* name) {
 
 }  // namespace
 
+#ifdef _WIN32
+std::string CliBinary() { return RequiredEnv("TOVRIK_BINARY_DIR") + "/bin/tovrik-cli.exe"; }
+#else
 std::string CliBinary() { return RequiredEnv("TOVRIK_BINARY_DIR") + "/bin/tovrik-cli"; }
+#endif
 
 CliSandbox::CliSandbox() {
     std::filesystem::create_directories(dir_.Path() / "public" / "Documents");
@@ -39,6 +51,11 @@ CliSandbox::CliSandbox() {
 
 void CliSandbox::AddDataSource(const std::string& name,
                                const std::map<std::string, std::string>& keys) {
+#ifdef _WIN32
+    // Under Wine the child's unixODBC reads the Linux environment the test process started with,
+    // not the one CreateProcess hands over: the data source goes into this process's own file.
+    RegisterUserDsn(name, {keys.begin(), keys.end()});
+#endif
     odbcIni_ += "[" + name + "]\n";
     for (const auto& [key, value] : keys) odbcIni_ += key + "=" + value + "\n";
     odbcIni_ += "\n";
@@ -78,12 +95,158 @@ CliResult CliSandbox::Run(const std::vector<std::string>& arguments) const {
     return Start(arguments).Wait();
 }
 
+namespace {
+
+// The sandbox's environment: this process's, with the overrides replacing variables of the
+// same name (compared without regard to case on Windows, as the platform does).
+std::vector<std::string> ChildEnvironment(const std::map<std::string, std::string>& overrides) {
+    const auto key = [](std::string name) {
+#ifdef _WIN32
+        for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+#endif
+        return name;
+    };
+    std::map<std::string, bool> replaced;
+    for (const auto& entry : overrides) replaced[key(entry.first)] = true;
+    std::vector<std::string> environment;
+#ifdef _WIN32
+    wchar_t* block = GetEnvironmentStringsW();
+    for (const wchar_t* entry = block; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
+        const std::u16string units(entry, entry + std::wcslen(entry));
+        const std::string text = Utf16ToUtf8(units);
+        // Entries such as "=C:=C:\\" name the current folder of a drive: keep them.
+        const std::string name = text.substr(0, text.find('=', 1));
+        if (replaced.count(key(name)) == 0) environment.push_back(text);
+    }
+    FreeEnvironmentStringsW(block);
+#else
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        if (replaced.count(key(text.substr(0, text.find('=')))) == 0) environment.push_back(text);
+    }
+#endif
+    for (const auto& [name, value] : overrides) environment.push_back(name + "=" + value);
+    return environment;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+
+namespace {
+
+std::wstring Wide(const std::string& text) {
+    const std::u16string units = Utf8ToUtf16(text);
+    return std::wstring(units.begin(), units.end());
+}
+
+// One argument of a command line, quoted as the C runtime splits it again.
+std::wstring QuoteArgument(const std::wstring& argument) {
+    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) {
+        return argument;
+    }
+    std::wstring quoted = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    return quoted + L"\"";
+}
+
+HANDLE InheritableFile(const std::string& path, bool write) {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    return CreateFileW(Wide(path).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                       write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+CliProcess CliSandbox::Start(const std::vector<std::string>& arguments) const {
+    // The ODBC files, the locale and the Wine prefix stay those of the test run (see
+    // AddDataSource).
+    const std::map<std::string, std::string> overrides = {
+        {"public", (dir_.Path() / "public").string()},
+        {"USERNAME", "cliuser"},
+    };
+    std::wstring block;
+    for (const std::string& entry : ChildEnvironment(overrides)) block += Wide(entry) + L'\0';
+    block += L'\0';
+
+    std::wstring commandLine = QuoteArgument(Wide(CliBinary()));
+    for (const std::string& argument : arguments)
+        commandLine += L" " + QuoteArgument(Wide(argument));
+
+    const std::string outPath = (dir_.Path() / "stdout.txt").string();
+    const std::string errPath = (dir_.Path() / "stderr.txt").string();
+    const std::string inPath = (dir_.Path() / "stdin.txt").string();
+    WriteFile(inPath, "");
+    HANDLE out = InheritableFile(outPath, true);
+    HANDLE err = InheritableFile(errPath, true);
+    HANDLE in = InheritableFile(inPath, false);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process{};
+    const BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
+                                        CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, block.data(),
+                                        nullptr, &startup, &process);
+    for (HANDLE handle : {out, err, in}) {
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    }
+    if (!started) {
+        throw std::runtime_error("CreateProcess failed: " + std::to_string(GetLastError()));
+    }
+    CloseHandle(process.hThread);
+    return CliProcess(reinterpret_cast<std::intptr_t>(process.hProcess), outPath, errPath);
+}
+
+CliProcess::~CliProcess() {
+    if (process_ != 0) CloseHandle(reinterpret_cast<HANDLE>(process_));
+}
+
+CliResult CliProcess::Wait() {
+    const HANDLE process = reinterpret_cast<HANDLE>(process_);
+    if (WaitForSingleObject(process, 2 * 60 * 1000) != WAIT_OBJECT_0) {
+        TerminateProcess(process, 137);
+        WaitForSingleObject(process, INFINITE);
+    }
+    DWORD status = 0;
+    GetExitCodeProcess(process, &status);
+    // Read as text, as the C runtime reads what it wrote in text mode ("\n" as CRLF).
+    const auto text = [](std::string bytes) {
+        std::string lines;
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            if (bytes[i] != '\r' || i + 1 >= bytes.size() || bytes[i + 1] != '\n')
+                lines += bytes[i];
+        }
+        return lines;
+    };
+    CliResult result;
+    result.Status = static_cast<int>(status);
+    result.Out = text(ReadFile(outPath_));
+    result.Err = text(ReadFile(errPath_));
+    return result;
+}
+
+#else
+
 CliProcess CliSandbox::Start(const std::vector<std::string>& arguments) const {
     const std::string binary = CliBinary();
     std::vector<std::string> args = {binary};
     args.insert(args.end(), arguments.begin(), arguments.end());
 
-    const std::map<std::string, std::string> overrides = {
+    std::vector<std::string> environment = ChildEnvironment({
         {"public", (dir_.Path() / "public").string()},
         {"XDG_RUNTIME_DIR", RuntimeFolder()},
         {"ODBCSYSINI", (dir_.Path() / "odbc").string()},
@@ -91,13 +254,7 @@ CliProcess CliSandbox::Start(const std::vector<std::string>& arguments) const {
         {"WINEPREFIX", (dir_.Path() / "wine").string()},
         {"USERNAME", "cliuser"},
         {"LANG", "C.UTF-8"},
-    };
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string text = *entry;
-        if (overrides.count(text.substr(0, text.find('='))) == 0) environment.push_back(text);
-    }
-    for (const auto& [name, value] : overrides) environment.push_back(name + "=" + value);
+    });
 
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
@@ -126,17 +283,18 @@ CliProcess CliSandbox::Start(const std::vector<std::string>& arguments) const {
     return CliProcess(child, outPath, errPath);
 }
 
-std::string CliProcess::ErrSoFar() const { return ReadFile(errPath_); }
+CliProcess::~CliProcess() = default;
 
-void CliProcess::Signal(int signal) const { kill(pid_, signal); }
+void CliProcess::Signal(int signal) const { kill(static_cast<pid_t>(process_), signal); }
 
 CliResult CliProcess::Wait() {
+    const auto pid = static_cast<pid_t>(process_);
     int status = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-    while (waitpid(pid_, &status, WNOHANG) == 0) {
+    while (waitpid(pid, &status, WNOHANG) == 0) {
         if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, &status, 0);
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -147,5 +305,16 @@ CliResult CliProcess::Wait() {
     result.Err = ReadFile(errPath_);
     return result;
 }
+
+#endif
+
+CliProcess::CliProcess(CliProcess&& other) noexcept
+    : process_(other.process_),
+      outPath_(std::move(other.outPath_)),
+      errPath_(std::move(other.errPath_)) {
+    other.process_ = 0;
+}
+
+std::string CliProcess::ErrSoFar() const { return ReadFile(errPath_); }
 
 }  // namespace tovrik::test

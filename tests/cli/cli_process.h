@@ -2,8 +2,10 @@
 
 // Runs the real tovrik-cli binary as a child process in an environment of its own: a "public"
 // folder holding the suite's settings file, an ODBC data source of its own, a runtime folder
-// for the instance guard.
+// for the instance guard (Linux; on Windows the guard is a mutex of the session, so the cli
+// tests do not run in parallel there).
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -24,16 +26,25 @@ std::string CliBinary();
 // A started tovrik-cli; its output goes to files until it ends.
 class CliProcess {
 public:
-    CliProcess(int pid, std::string outPath, std::string errPath)
-        : pid_(pid), outPath_(std::move(outPath)), errPath_(std::move(errPath)) {}
+    // process: the process id on Linux, the process handle on Windows (owned from here on).
+    CliProcess(std::intptr_t process, std::string outPath, std::string errPath)
+        : process_(process), outPath_(std::move(outPath)), errPath_(std::move(errPath)) {}
+    ~CliProcess();
+    CliProcess(CliProcess&& other) noexcept;
+    CliProcess(const CliProcess&) = delete;
+    CliProcess& operator=(const CliProcess&) = delete;
+    CliProcess& operator=(CliProcess&&) = delete;
+
     // What it has written to standard error so far.
     std::string ErrSoFar() const;
+#ifndef _WIN32
     void Signal(int signal) const;
+#endif
     // Waits for the end; kills it after two minutes.
     CliResult Wait();
 
 private:
-    int pid_;
+    std::intptr_t process_;
     std::string outPath_;
     std::string errPath_;
 };

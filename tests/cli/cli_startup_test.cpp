@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -85,6 +87,43 @@ TEST(CliStartup, AnotherCopyRunningEndsWithStatus2) {
     EXPECT_EQ(afterwards.Status, 2);
     EXPECT_NE(afterwards.Err.find("DB接続エラー"), std::string::npos) << afterwards.Err;
 }
+
+struct ConnectionCase {
+    const char* Name;
+    std::map<std::string, std::string> DataSource;  // empty: none registered
+    const char* DriverText;                         // what the driver manager says
+};
+
+void PrintTo(const ConnectionCase& value, std::ostream* out) { *out << value.Name; }
+
+class CliConnection : public testing::TestWithParam<ConnectionCase> {};
+
+// Without a usable data source or driver the start-up ends with status 2 after the box that
+// carries the driver manager's own text.
+TEST_P(CliConnection, MissingPieceEndsWithStatus2AndTheDriverManagersText) {
+    CliSandbox sandbox;
+    if (!GetParam().DataSource.empty()) {
+        sandbox.AddDataSource("TovrikCliBroken", GetParam().DataSource);
+    }
+    sandbox.WriteLoginSettings("TovrikCliBroken", "cliuser", "cli-Secret-4711");
+    const CliResult result = sandbox.Run({"--from", "2019/04", "--to", "2019/04"});
+    EXPECT_EQ(result.Status, 2);
+    EXPECT_EQ(result.Out, "");
+    EXPECT_NE(result.Err.find("DB接続エラー: データベースに接続できません\n"), std::string::npos)
+        << result.Err;
+    EXPECT_NE(result.Err.find(GetParam().DriverText), std::string::npos) << result.Err;
+    EXPECT_EQ(result.Err.find("cli-Secret-4711"), std::string::npos) << result.Err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CliConnection,
+    testing::Values(ConnectionCase{"MissingDataSource", {}, "Data source name not found"},
+                    // A data source whose driver library is gone (uninstalled, or a 32-bit one).
+                    ConnectionCase{"MissingDriver",
+                                   {{"Driver", "/nonexistent/libTovrikNoSuchDriver.so"},
+                                    {"Database", "x"}},
+                                   "libTovrikNoSuchDriver.so"}),
+    [](const auto& testCase) { return std::string(testCase.param.Name); });
 
 // The settings cannot be written: the permission text as the window shows it, then one line
 // with the path at fault and the system's reason.

@@ -37,7 +37,7 @@ protected:
 // Values are stored and read back as plain calendar fields, whatever the process's zone: the
 // spring gap of Europe/Berlin (02:00-03:00 on 2019-03-31) does not exist in local time.
 TEST_P(OdbcTest, DateTimesRoundTripExactlyUnderADstZone) {
-    setenv("TZ", "Europe/Berlin", 1);
+    test::SetEnv("TZ", "Europe/Berlin");
     tzset();
     CreateTable();
     const DateTime values[] = {

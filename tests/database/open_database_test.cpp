@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <winsock2.h>
+#else
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdio>
@@ -19,12 +23,22 @@ constexpr const char* kPrefix = "データベースに接続できません\n";
 
 // A loopback port that nothing listens on: bound once, never listened on, released.
 int ClosedLoopbackPort() {
+#ifdef _WIN32
+    WSADATA winsock{};
+    WSAStartup(MAKEWORD(2, 2), &winsock);
+    using socklen_t = int;
+    const SOCKET fd = socket(AF_INET, SOCK_STREAM, 0);
+    const auto close = [](SOCKET s) { closesocket(s); };
+    const bool invalid = fd == INVALID_SOCKET;
+#else
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    const bool invalid = fd < 0;
+#endif
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+    if (invalid || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         ADD_FAILURE() << "cannot reserve a loopback port";
     }
@@ -144,7 +158,9 @@ TEST(OpenDatabaseTest, SqlServerFormAgainstAClosedPortFailsWithinSeconds) {
     test::TempDir dir;
     test::WriteFile(dir.Path() / "freetds.conf",
                     "[global]\n\ttds version = 7.4\n\tconnect timeout = 5\n\ttimeout = 5\n");
-    setenv("FREETDSCONF", (dir.Path() / "freetds.conf").c_str(), 1);
+    // Under Wine the driver reads the environment the process started with, so this reaches
+    // it on Linux only; against a closed port FreeTDS fails at once without the pin as well.
+    test::SetEnv("FREETDSCONF", (dir.Path() / "freetds.conf").string());
     const std::string address = "127.0.0.1," + std::to_string(ClosedLoopbackPort());
     for (const DbLoginRecord& login : {DbLoginRecord{address, "sa", "pw", "Nuvral"},
                                        DbLoginRecord{"tcp:" + address, "sa", "pw", ""}}) {

@@ -76,7 +76,7 @@ protected:
 
 TEST_F(MigrationTest, CopiesInDiscoveryOrderUnderTheUserPartOfEachSetting) {
     Migrate("suite/user.reg");
-    EXPECT_EQ(Lines(SettingsFile()), ReadFile(Fixture("suite/expected.ini")));
+    EXPECT_EQ(Lines(SettingsFile()), test::ProfileContent(Fixture("suite/expected.ini")));
 }
 
 TEST_F(MigrationTest, WithoutApplicationKeysOnlyTheMarkersAreWritten) {

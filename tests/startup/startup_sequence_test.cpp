@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -337,11 +339,17 @@ void PrintTo(const FolderCase& row, std::ostream* out) { *out << row.Name; }
 
 class SettingsFolderTest : public StartupTest, public testing::WithParamInterface<FolderCase> {};
 
+// The rows write '/'; the platform's separator is put in its place.
+std::string Native(std::string path) {
+    std::replace(path.begin(), path.end(), '/', kPathSeparator);
+    return path;
+}
+
 TEST_P(SettingsFolderTest, ResolvesAndCreatesTheSettingsFolder) {
     const FolderCase& c = GetParam();
-    const std::string root = Root().string() + "/";
+    const std::string root = Root().string() + kPathSeparator;
     if (c.Public) {
-        environment_.Values["public"] = c.Public->empty() ? "" : root + *c.Public;
+        environment_.Values["public"] = c.Public->empty() ? "" : root + Native(*c.Public);
     } else {
         environment_.Values.erase("public");
     }
@@ -349,8 +357,8 @@ TEST_P(SettingsFolderTest, ResolvesAndCreatesTheSettingsFolder) {
 
     EXPECT_EQ(RunMain(), StartupOutcome::Ready);
 
-    EXPECT_EQ(state_.Settings.SettingsFolder, root + c.Expected);
-    EXPECT_TRUE(fs::exists(fs::path(root + c.Expected) / "TachoGraph.int"));
+    EXPECT_EQ(state_.Settings.SettingsFolder, root + Native(c.Expected));
+    EXPECT_TRUE(fs::exists(fs::path(root + Native(c.Expected)) / "TachoGraph.int"));
 }
 
 INSTANTIATE_TEST_SUITE_P(

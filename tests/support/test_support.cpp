@@ -1,6 +1,13 @@
 #include "support/test_support.h"
 
+#include "platform/platform.h"
+
+#ifdef _WIN32
+#include <process.h>
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,9 +21,18 @@
 namespace tovrik::test {
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tovrik-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    std::random_device random;
+    const auto base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, "tovrik-test-%08x", static_cast<unsigned>(random()));
+        // create_directory is false when the name is taken: try another.
+        if (std::filesystem::create_directory(base / name)) {
+            path_ = base / name;
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary folder in " + base.string());
 }
 
 TempDir::~TempDir() {
@@ -49,6 +65,103 @@ std::filesystem::path SourcePath(const std::string& relative) {
     return std::filesystem::path(root != nullptr ? root : ".") / relative;
 }
 
+void SetEnv(const std::string& name, const std::string& value) {
+#ifdef _WIN32
+    _putenv_s(name.c_str(), value.c_str());
+#else
+    setenv(name.c_str(), value.c_str(), 1);
+#endif
+}
+
+std::optional<std::string> ProfileBytes(const std::string& utf8) {
+#ifdef _WIN32
+    return Utf8ToAnsi(utf8);
+#else
+    return utf8;
+#endif
+}
+
+std::string ProfileContent(const std::filesystem::path& fixture) {
+    const std::string content = ReadFile(fixture);
+#ifdef _WIN32
+    // A byte-order mark names the file UTF-8 whatever the code page: such a file stays as it is.
+    if (content.rfind("\xEF\xBB\xBF", 0) == 0) return content;
+    std::string converted;
+    for (std::size_t i = 0; i < content.size();) {
+        // One UTF-8 character at a time (bytes that start none are taken alone).
+        std::size_t length = 1;
+        while (i + length < content.size() && length < 4 &&
+               (static_cast<unsigned char>(content[i + length]) & 0xC0) == 0x80) {
+            ++length;
+        }
+        converted += Utf8ToAnsi(content.substr(i, length)).value_or("?");
+        i += length;
+    }
+    return converted;
+#else
+    return content;
+#endif
+}
+
+std::filesystem::path ProfileCopy(const std::filesystem::path& fixture,
+                                  const std::filesystem::path& folder) {
+    const std::filesystem::path copy = folder / fixture.filename();
+    WriteFile(copy, ProfileContent(fixture));
+    return copy;
+}
+
+std::string ProfileLayout(const std::string& content) {
+#ifdef _WIN32
+    const auto trim = [](std::string text) {
+        const std::size_t first = text.find_first_not_of(" \t");
+        if (first == std::string::npos) return std::string();
+        return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+    };
+    std::string layout;
+    std::size_t begin = content.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
+    while (begin < content.size()) {
+        std::size_t end = content.find_first_of("\r\n", begin);
+        if (end == std::string::npos) end = content.size();
+        std::string line = trim(content.substr(begin, end - begin));
+        const std::size_t equals = line.find('=');
+        if (!line.empty() && line.front() != ';' && line.front() != '[' &&
+            equals != std::string::npos) {
+            line = trim(line.substr(0, equals)) + "=" + trim(line.substr(equals + 1));
+        }
+        if (!line.empty()) layout += line + "\r\n";
+        begin = end + (content.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+    }
+    return layout;
+#else
+    return content;
+#endif
+}
+
+std::string DriverPath(const std::filesystem::path& path) {
+#ifdef _WIN32
+    // Wine's kernel32 names the Linux file of a Windows path; Windows itself has no such export.
+    // It names existing files only, so a missing tail is appended to its nearest existing folder.
+    using UnixFileName = char*(__cdecl*)(const wchar_t*);
+    static const auto unixFileName = reinterpret_cast<UnixFileName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (unixFileName != nullptr) {
+        std::filesystem::path existing = std::filesystem::absolute(path);
+        std::filesystem::path missing;
+        while (!std::filesystem::exists(existing) && existing.has_relative_path()) {
+            missing = missing.empty() ? existing.filename() : existing.filename() / missing;
+            existing = existing.parent_path();
+        }
+        if (char* name = unixFileName(existing.wstring().c_str())) {
+            std::string result(name);
+            HeapFree(GetProcessHeap(), 0, name);
+            if (!missing.empty()) result += "/" + missing.generic_string();
+            return result;
+        }
+    }
+#endif
+    return path.string();
+}
+
 }  // namespace tovrik::test
 
 // -------------------------------------------------------------------------------------------------
@@ -62,8 +175,12 @@ std::string UniqueSuffix() {
     static int counter = 0;
     std::random_device random;
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%ld_%d_%04x", static_cast<long>(getpid()), ++counter,
-                  random() & 0xFFFFu);
+#ifdef _WIN32
+    const long pid = _getpid();
+#else
+    const long pid = getpid();
+#endif
+    std::snprintf(buffer, sizeof buffer, "%ld_%d_%04x", pid, ++counter, random() & 0xFFFFu);
     return buffer;
 }
 
@@ -73,8 +190,8 @@ std::string PgDriverString(const PgServer& server, const std::string& database) 
            ";UID=" + server.User + ";PWD=" + server.Password + ";";
 }
 
-// Registers a data source in this process's own user DSN file (ODBCINI, set by the test main
-// before anything connects), replacing one of the same name.
+}  // namespace
+
 void RegisterUserDsn(const std::string& name,
                      const std::vector<std::pair<std::string, std::string>>& keys) {
     const char* ini = std::getenv("ODBCINI");
@@ -93,8 +210,6 @@ void RegisterUserDsn(const std::string& name,
     for (const auto& [key, value] : keys) kept += key + "=" + value + "\n";
     WriteFile(ini, kept);
 }
-
-}  // namespace
 
 std::string BackendName(Backend backend) {
     return backend == Backend::Sqlite ? "SQLite" : "PostgreSQL";
@@ -147,13 +262,13 @@ SqliteSuiteDb::SqliteSuiteDb() : file_(dir_.Path() / "suite.db") {
 }
 
 std::string SqliteSuiteDb::ConnectionString() const {
-    return "Driver=SQLite3;Database=" + file_.string() + ";";
+    return "Driver=SQLite3;Database=" + DriverPath(file_) + ";";
 }
 
 DbLoginRecord SqliteSuiteDb::DsnLogin() {
     if (dsn_.empty()) {
         dsn_ = "TovrikSqlite" + UniqueSuffix();
-        RegisterUserDsn(dsn_, {{"Driver", "SQLite3"}, {"Database", file_.string()}});
+        RegisterUserDsn(dsn_, {{"Driver", "SQLite3"}, {"Database", DriverPath(file_)}});
     }
     return DbLoginRecord{dsn_, "", "", ""};
 }

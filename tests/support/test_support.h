@@ -4,8 +4,10 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/message_box.h"
@@ -35,6 +37,30 @@ void WriteFile(const std::filesystem::path& path, const std::string& content);
 
 // A file of the source tree, e.g. SourcePath("tests/settings/data/x.ini").
 std::filesystem::path SourcePath(const std::string& relative);
+
+// Sets an environment variable of this process (the C runtime's copy on Windows).
+void SetEnv(const std::string& name, const std::string& value);
+
+// ---------------------------------------------------------------------------------------------
+// Profile (INI) files: UTF-8 on Linux, the ANSI code page on Windows (Shift_JIS under 932).
+
+// Text in the encoding of profile files; nothing when the code page lacks one of its characters.
+std::optional<std::string> ProfileBytes(const std::string& utf8);
+// A copy of a UTF-8 fixture file in that encoding, in folder (characters the code page lacks
+// become '?').
+std::filesystem::path ProfileCopy(const std::filesystem::path& fixture,
+                                  const std::filesystem::path& folder);
+// A fixture's content in that encoding, '?' for what the code page lacks.
+std::string ProfileContent(const std::filesystem::path& fixture);
+// What is compared of a written profile file. Linux keeps every byte. Wine's profile functions
+// rewrite the whole file: blank lines dropped, blanks around '=' removed, every line ended by
+// CRLF; so on Windows both sides are compared in that form.
+std::string ProfileLayout(const std::string& content);
+
+// A path as the ODBC drivers see it. Under Wine they are the host's Linux libraries, reached
+// through Wine's odbc32, so a Windows path is handed over in its Linux form; elsewhere the path
+// is unchanged.
+std::string DriverPath(const std::filesystem::path& path);
 
 // Names each row of a table-driven test after the row's Name field.
 struct RowName {
@@ -134,6 +160,11 @@ private:
 };
 
 std::unique_ptr<SuiteDb> MakeSuiteDb(Backend backend);
+
+// Registers a data source in this process's own user DSN file (ODBCINI, set by the test main or
+// under Wine by scripts/wine-run before anything connects), replacing one of the same name.
+void RegisterUserDsn(const std::string& name,
+                     const std::vector<std::pair<std::string, std::string>>& keys);
 
 // Every failed database call of a test should show the driver's codes: SQLSTATE, native code
 // and text of each diagnostic record.
