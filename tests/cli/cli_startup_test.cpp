@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <ostream>
@@ -119,11 +120,19 @@ INSTANTIATE_TEST_SUITE_P(
     Cli, CliConnection,
     testing::Values(ConnectionCase{"MissingDataSource", {}, "Data source name not found"},
                     // A data source whose driver library is gone (uninstalled, or a 32-bit one).
-                    ConnectionCase{"MissingDriver",
-                                   {{"Driver", "/nonexistent/libTovrikNoSuchDriver.so"},
-                                    {"Database", "x"}},
-                                   "libTovrikNoSuchDriver.so"}),
+                    ConnectionCase{
+                        "MissingDriver",
+                        {{"Driver", "/nonexistent/libTovrikNoSuchDriver.so"}, {"Database", "x"}},
+                        "libTovrikNoSuchDriver.so"}),
     [](const auto& testCase) { return std::string(testCase.param.Name); });
+
+// A path as the program shows it: with backslashes on Windows.
+std::string NativeSeparators(std::string path) {
+#ifdef _WIN32
+    std::replace(path.begin(), path.end(), '/', '\\');
+#endif
+    return path;
+}
 
 // The settings cannot be written: the permission text as the window shows it, then one line
 // with the path at fault and the system's reason.
@@ -141,8 +150,8 @@ TEST_P(CliUnwritableSettings, EndWithThePermissionMessageAndTheCause) {
     CliSandbox sandbox;
     GetParam().Arrange(sandbox);
     const CliResult result = sandbox.Run({"--from", "2019/04", "--to", "2019/04"});
-    std::string cause = GetParam().Cause;
-    const std::string documents = sandbox.Dir().Str() + "/public/Documents";
+    std::string cause = NativeSeparators(GetParam().Cause);
+    const std::string documents = NativeSeparators(sandbox.Dir().Str() + "/public/Documents");
     for (auto at = cause.find("<documents>"); at != std::string::npos;
          at = cause.find("<documents>")) {
         cause.replace(at, 11, documents);
@@ -205,7 +214,7 @@ TEST_P(CliNoDataSource, IsAStartUpFailureNamingTheSettingAndCreatesNothing) {
     EXPECT_EQ(result.Status, 2);
     EXPECT_EQ(result.Out, "");
     EXPECT_EQ(result.Err, "DB接続エラー: データベースに接続できません\n設定ファイル " +
-                              settingsFile +
+                              NativeSeparators(settingsFile) +
                               " の [AllUser\\ZuzurodeZoz\\Login] に DSN (ODBC データソース名) "
                               "がありません\n");
     EXPECT_TRUE(std::filesystem::is_empty(sandbox.WorkFolder()));
