@@ -123,8 +123,8 @@ protected:
         sampledata::CreateSuiteSchema(*connection_);
         if (GetParam() == Backend::Sqlite) {
             auto* sqlite = static_cast<SqliteSuiteDb*>(db_.get());
-            sandbox_.AddDataSource(kDsn,
-                                   {{"Driver", "SQLite3"}, {"Database", DriverPath(sqlite->File())}});
+            sandbox_.AddDataSource(
+                kDsn, {{"Driver", "SQLite3"}, {"Database", DriverPath(sqlite->File())}});
             user_ = "cliuser";
             password_ = kSqlitePassword;
         } else {
@@ -375,6 +375,15 @@ TEST_P(CliDatabase, ARunStoppedPartWayLeavesEveryOperationWholeAndARerunFinishes
 // Linux only: a Windows console program gets Ctrl+C as a console event, which a test cannot send
 // to a child without a console of its own.
 #ifndef _WIN32
+// Returns once the run has begun (its first status is on standard error), or after 30 s.
+void WaitUntilCounting(const CliProcess& process) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (process.ErrSoFar().find("件数確認中") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
 TEST_P(CliDatabase, CtrlCStopsBetweenOperationsWithStatus130AndNothingHalfDone) {
     sampledata::SampleSpec spec;
     spec.Affected = 600;
@@ -384,11 +393,7 @@ TEST_P(CliDatabase, CtrlCStopsBetweenOperationsWithStatus130AndNothingHalfDone) 
     const Snapshot before = Take();
 
     CliProcess process = Sandbox().Start({"--from", "2019/04", "--to", "2019/04"});
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (process.ErrSoFar().find("件数確認中") == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    WaitUntilCounting(process);
     process.Signal(SIGINT);
     const CliResult stopped = process.Wait();
     ASSERT_EQ(stopped.Status, 130) << stopped.Err;
@@ -420,11 +425,7 @@ TEST_P(CliDatabase, CtrlCAtADistanceCancelsTheStatementInFlight) {
     Sandbox().WriteLoginSettings("TovrikCliDistant", server.User, server.Password);
 
     CliProcess process = Sandbox().Start({"--from", "2019/04", "--to", "2019/04"});
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (process.ErrSoFar().find("件数確認中") == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    WaitUntilCounting(process);
     std::this_thread::sleep_for(std::chrono::milliseconds(250));  // the first chunk is on its way
     const auto interrupted = std::chrono::steady_clock::now();
     process.Signal(SIGINT);

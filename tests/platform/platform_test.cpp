@@ -64,6 +64,22 @@ TEST(ProgramFolder, IsTheFolderOfThisTestProgram) {
 }
 
 #ifdef _WIN32
+// Starts `program` (this test program or a copy) running the one test `test`; returns its
+// process handle, or null with a test failure.
+HANDLE StartTestProgram(const std::wstring& program, const std::wstring& test) {
+    std::wstring commandLine = L"\"" + program + L"\" --gtest_filter=" + test;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &child)) {
+        ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
+        return nullptr;
+    }
+    CloseHandle(child.hThread);
+    return child.hProcess;
+}
+
 // Runs a copy of this test program in folders whose names the ANSI code page spells with a
 // backslash byte (表 in Shift_JIS) or cannot spell at all (Korean): the copy's own test above
 // must find its folder.
@@ -77,19 +93,13 @@ TEST(ProgramFolder, IsFoundWhateverTheFolderIsNamed) {
         std::filesystem::create_directory(folder);
         const std::filesystem::path copy = folder / "platform_tests.exe";
         std::filesystem::copy_file(self, copy);
-        std::wstring commandLine = L"\"" + copy.wstring() +
-                                   L"\" --gtest_filter=ProgramFolder.IsTheFolderOfThisTestProgram";
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION child{};
-        ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                   nullptr, &startup, &child))
-            << GetLastError();
-        WaitForSingleObject(child.hProcess, 60000);
+        const HANDLE child =
+            StartTestProgram(copy.wstring(), L"ProgramFolder.IsTheFolderOfThisTestProgram");
+        ASSERT_NE(child, nullptr);
+        WaitForSingleObject(child, 60000);
         DWORD status = 1;
-        GetExitCodeProcess(child.hProcess, &status);
-        CloseHandle(child.hThread);
-        CloseHandle(child.hProcess);
+        GetExitCodeProcess(child, &status);
+        CloseHandle(child);
         EXPECT_EQ(status, 0u);
     }
 }
@@ -130,20 +140,13 @@ TEST(InstanceGuard, CopyKilledWhileHoldingItDoesNotBlock) {
 #ifdef _WIN32
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring commandLine =
-        L"\"" + std::wstring(self) +
-        L"\" --gtest_filter=InstanceGuard.CopyKilledWhileHoldingItDoesNotBlock";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION child{};
-    ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &child))
-        << GetLastError();
-    CloseHandle(child.hThread);
+    const HANDLE child =
+        StartTestProgram(self, L"InstanceGuard.CopyKilledWhileHoldingItDoesNotBlock");
+    ASSERT_NE(child, nullptr);
     const auto kill = [&] {
-        TerminateProcess(child.hProcess, 9);
-        WaitForSingleObject(child.hProcess, INFINITE);
-        CloseHandle(child.hProcess);
+        TerminateProcess(child, 9);
+        WaitForSingleObject(child, INFINITE);
+        CloseHandle(child);
     };
 #else
     const pid_t child = fork();
