@@ -11,7 +11,6 @@
 #include <QPushButton>
 #include <QScreen>
 
-#include "correction/background_run.h"
 #include "gui/month_edit.h"
 #include "gui/qt_message_boxes.h"
 
@@ -27,8 +26,6 @@ constexpr int kClientHeight = 224;
 // Pixel sizes of the fonts at 96 dpi: 12 pt, 14.25 pt and the window default of 9 pt.
 constexpr int kLabelFontPixels = 16;
 constexpr int kPickerFontPixels = 19;
-
-const DateTime kInitialInputEnd{2019, 4, 1, 0, 0, 0, 0};
 
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, const QRect& rect) {
     auto* label = new QLabel(text, parent);
@@ -59,17 +56,12 @@ QFont GothicFont(int pixelSize, bool narrowDigits) {
 frmMain::frmMain(StartState& state, const Clock& clock, MessageBoxes* boxes, ExitAction exitProgram,
                  QWidget* parent)
     : QWidget(parent),
-      state_(state),
-      clock_(clock),
-      boxes_(boxes),
-      exitProgram_(std::move(exitProgram)) {
-    if (boxes_ == nullptr) {
-        ownBoxes_ = std::make_unique<QtMessageBoxes>(this);
-        boxes_ = ownBoxes_.get();
-    }
+      ownBoxes_(boxes == nullptr ? std::make_unique<QtMessageBoxes>(this) : nullptr),
+      exitProgram_(std::move(exitProgram)),
+      logic_(*this, state, clock, boxes == nullptr ? *ownBoxes_ : *boxes) {
     if (!exitProgram_) exitProgram_ = [] { QCoreApplication::exit(0); };
     BuildControls();
-    Form_Load();
+    logic_.Form_Load();
 }
 
 frmMain::~frmMain() = default;
@@ -100,7 +92,6 @@ void frmMain::BuildControls() {
     dtpInputEnd->setObjectName(QStringLiteral("dtpInputEnd"));
     dtpInputEnd->setFont(GothicFont(kPickerFontPixels, true));
     dtpInputEnd->setGeometry(200, 0, 97, 25);
-    dtpInputEnd->SetValue(kInitialInputEnd);
 
     pbrCount = new QProgressBar(this);
     pbrCount->setObjectName(QStringLiteral("pbrCount"));
@@ -143,8 +134,8 @@ void frmMain::BuildControls() {
     setTabOrder(cmdEnd, dtpInputEnd);
     dtpInputDate->setFocus(Qt::OtherFocusReason);
 
-    connect(cmdStart, &QPushButton::clicked, this, [this] { cmdStart_Click(); });
-    connect(cmdEnd, &QPushButton::clicked, this, [this] { cmdEnd_Click(); });
+    connect(cmdStart, &QPushButton::clicked, this, [this] { logic_.cmdStart_Click(); });
+    connect(cmdEnd, &QPushButton::clicked, this, [this] { logic_.cmdEnd_Click(); });
 
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect available = screen->availableGeometry();
@@ -152,91 +143,47 @@ void frmMain::BuildControls() {
     }
 }
 
-void frmMain::Form_Load() {
-    dtpInputDate->SetValue(clock_.Now());
-    pbrCount->setValue(0);
-    Label3->setText(QStringLiteral("接続データベース：") +
-                    QString::fromStdString(state_.DbLogin.Database));
-    Label5->setText(state_.ServerFileMode ? QStringLiteral("ホスティング使用") : QString());
-}
-
-void frmMain::cmdStart_Click() {
-    // The run lets events through before it disables the buttons; a second click then must not
-    // start a second run on the same connection inside the first.
-    if (running_ || unloaded_) return;
-    if (!state_.DbConnection) return;
-    running_ = true;
-    // Disabling the focused button hands the focus on to a picker; give it back afterwards so
-    // that Enter or Space starts the next run, as before this one.
-    const bool startHadFocus = cmdStart->hasFocus();
-    RunCorrectionInBackground(*state_.DbConnection, *this, *boxes_, clock_, dtpInputDate->Value(),
-                              dtpInputEnd->Value());
-    running_ = false;
-    if (unloaded_) {
-        // The window unloaded during the run, which has now stopped and rolled back what it had
-        // not committed: the unload's own work is done now.
-        CloseConnection();
-        exitProgram_();
-        return;
-    }
-    if (startHadFocus) cmdStart->setFocus(Qt::OtherFocusReason);
-}
-
-void frmMain::cmdEnd_Click() { close(); }
-
 void frmMain::closeEvent(QCloseEvent* event) {
     event->accept();  // the unload never asks and cannot be cancelled
-    Form_Unload();
+    logic_.Form_Unload();
 }
 
-void frmMain::Form_Unload() {
-    if (unloaded_) return;
-    unloaded_ = true;
-    // A run in progress still uses the connection on its own thread: it is told to stop when
-    // this event round ends, and cmdStart_Click closes the connection and ends the program.
-    if (running_) return;
-    CloseConnection();
-    exitProgram_();
+void frmMain::SetLabelText(FormLabel label, const std::string& text) {
+    QLabel* target = label == FormLabel::Label2   ? Label2
+                     : label == FormLabel::Label3 ? Label3
+                                                  : Label5;
+    target->setText(ToDisplayText(text));
 }
-
-void frmMain::CloseConnection() {
-    if (state_.DbConnection) state_.DbConnection->Close();
-    state_.DbConnection.reset();
-}
-
-void frmMain::SetStatusText(const std::string& text) {
-    if (unloaded_) return;
-    statusText_ = text;
-    Label2->setText(ToDisplayText(text));
-}
-
-std::string frmMain::StatusText() const { return statusText_; }
 
 void frmMain::SetProgressMaximum(int maximum) {
-    if (unloaded_) return;
     // A maximum equal to the minimum would turn the bar into a busy indicator.
     pbrCount->setMaximum(std::max(maximum, 1));
 }
 
-void frmMain::SetProgressValue(int value) {
-    if (unloaded_) return;
-    pbrCount->setValue(value);
+void frmMain::SetProgressValue(int value) { pbrCount->setValue(value); }
+
+void frmMain::SetButtonEnabled(FormButton button, bool enabled) {
+    (button == FormButton::cmdStart ? cmdStart : cmdEnd)->setEnabled(enabled);
 }
 
-void frmMain::SetStartEnabled(bool enabled) {
-    if (unloaded_) return;
-    cmdStart->setEnabled(enabled);
+MonthEdit* frmMain::Picker(FormPicker picker) const {
+    return picker == FormPicker::dtpInputDate ? dtpInputDate : dtpInputEnd;
 }
 
-void frmMain::SetEndEnabled(bool enabled) {
-    if (unloaded_) return;
-    cmdEnd->setEnabled(enabled);
+DateTime frmMain::PickerValue(FormPicker picker) const { return Picker(picker)->Value(); }
+
+void frmMain::SetPickerValue(FormPicker picker, const DateTime& value) {
+    Picker(picker)->SetValue(value);
 }
 
-bool frmMain::ProcessEvents() {
-    if (unloaded_) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-    return !unloaded_;
-}
+bool frmMain::StartHasFocus() const { return cmdStart->hasFocus(); }
+
+void frmMain::FocusStart() { cmdStart->setFocus(Qt::OtherFocusReason); }
+
+void frmMain::ProcessPendingEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+void frmMain::CloseWindow() { close(); }
+
+void frmMain::EndProgram() { exitProgram_(); }
 
 }  // namespace tovrik

@@ -7,9 +7,9 @@
 #include <QWidget>
 
 #include "common/message_box.h"
-#include "correction/correction_view.h"
 #include "platform/platform.h"
 #include "startup/start_state.h"
+#include "window/main_window_logic.h"
 
 class QCloseEvent;
 class QLabel;
@@ -20,11 +20,11 @@ namespace tovrik {
 
 class MonthEdit;
 
-// The program's only window: picks the month range, runs the correction with the Start button
-// (cmdStart), shows its progress and report, and ends the program when it unloads (Close button
-// cmdEnd or the window's own close command). The class and control names are those the suite's
-// operators and documentation use.
-class frmMain : public QWidget, public CorrectionView {
+// The program's only window, drawn with Qt Widgets: its controls, layout, fonts and icon. What
+// it does (the initial values, Start, Close, the unload, the run's progress) is MainWindowLogic,
+// to which it forwards its button clicks and its close event. The class and control names are
+// those the suite's operators and documentation use.
+class frmMain : public QWidget, protected MainWindowControls {
     Q_OBJECT
 
 public:
@@ -40,34 +40,33 @@ public:
     ~frmMain() override;
 
     // True once the window has unloaded; nothing of it runs afterwards.
-    bool Unloaded() const { return unloaded_; }
+    bool Unloaded() const { return logic_.Unloaded(); }
     // The message boxes the window and its runs use.
-    MessageBoxes& Boxes() { return *boxes_; }
-
-    // CorrectionView. Texts may hold "\r\n" line breaks; StatusText returns them as set.
-    void SetStatusText(const std::string& text) override;
-    std::string StatusText() const override;
-    void SetProgressMaximum(int maximum) override;
-    void SetProgressValue(int value) override;
-    void SetStartEnabled(bool enabled) override;
-    void SetEndEnabled(bool enabled) override;
-    bool ProcessEvents() override;
+    MessageBoxes& Boxes() { return logic_.Boxes(); }
+    // The window's behaviour, which is also the run's view of it.
+    MainWindowLogic& Logic() { return logic_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
+    // MainWindowControls
+    void SetLabelText(FormLabel label, const std::string& text) override;
+    void SetProgressMaximum(int maximum) override;
+    void SetProgressValue(int value) override;
+    void SetButtonEnabled(FormButton button, bool enabled) override;
+    DateTime PickerValue(FormPicker picker) const override;
+    void SetPickerValue(FormPicker picker, const DateTime& value) override;
+    bool StartHasFocus() const override;
+    void FocusStart() override;
+    void ProcessPendingEvents() override;
+    void CloseWindow() override;
+    void EndProgram() override;
+
 private:
     void BuildControls();
-    void Form_Load();
-    void cmdStart_Click();
-    void cmdEnd_Click();
-    void Form_Unload();
-    void CloseConnection();
+    MonthEdit* Picker(FormPicker picker) const;
 
-    StartState& state_;
-    const Clock& clock_;
     std::unique_ptr<MessageBoxes> ownBoxes_;
-    MessageBoxes* boxes_;
     ExitAction exitProgram_;
 
     QLabel* Label1 = nullptr;
@@ -81,9 +80,8 @@ private:
     QPushButton* cmdStart = nullptr;
     QPushButton* cmdEnd = nullptr;
 
-    std::string statusText_;
-    bool running_ = false;
-    bool unloaded_ = false;
+    // Declared last: it reaches the controls above from the constructor's Form_Load on.
+    MainWindowLogic logic_;
 };
 
 // The window's Japanese gothic font at a pixel size (at 96 dpi: 12 pt = 16 px, 14.25 pt = 19 px,

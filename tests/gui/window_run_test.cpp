@@ -41,15 +41,15 @@ public:
     std::vector<EventPoint> Points;
     std::optional<std::size_t> CloseAtPoint;
 
-    bool ProcessEvents() override {
-        Points.push_back({StatusText(), findChild<QPushButton*>("cmdStart")->isEnabled(),
+    void ProcessPendingEvents() override {
+        Points.push_back({Logic().StatusText(), findChild<QPushButton*>("cmdStart")->isEnabled(),
                           findChild<QPushButton*>("cmdEnd")->isEnabled(),
                           findChild<QProgressBar*>("pbrCount")->value(),
                           findChild<QProgressBar*>("pbrCount")->maximum()});
         if (CloseAtPoint && *CloseAtPoint + 1 == Points.size()) {
             QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
         }
-        return frmMain::ProcessEvents();
+        frmMain::ProcessPendingEvents();
     }
 };
 

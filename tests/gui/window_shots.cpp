@@ -35,15 +35,15 @@ class ShotWindow final : public tovrik::frmMain {
 public:
     using frmMain::frmMain;
     std::filesystem::path during;
-    bool ProcessEvents() override {
-        const std::string status = StatusText();
+    void ProcessPendingEvents() override {
+        const std::string status = Logic().StatusText();
         const auto slash = status.find('/');
         if (!during.empty() && slash != std::string::npos &&
             status.substr(0, slash) != status.substr(slash + 1)) {
             Save(*this, during);
             during.clear();
         }
-        return frmMain::ProcessEvents();
+        frmMain::ProcessPendingEvents();
     }
 };
 

@@ -106,7 +106,7 @@ TEST_P(LabelFits, TextFitsItsBoxInAJapaneseGothicFont) {
     state.DbLogin.Database = "NuvralData";
     state.ServerFileMode = true;
     WindowUnderTest w(state);
-    if (std::string(c.Label) == "Label2") w.window.SetStatusText(c.Text);
+    if (std::string(c.Label) == "Label2") w.window.Logic().SetStatusText(c.Text);
     w.window.show();
     QApplication::processEvents();
 

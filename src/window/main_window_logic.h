@@ -1,0 +1,65 @@
+#pragma once
+
+#include "common/message_box.h"
+#include "correction/correction_view.h"
+#include "platform/platform.h"
+#include "startup/start_state.h"
+#include "window/main_window_controls.h"
+
+namespace tovrik {
+
+// dtpInputEnd's value when the window opens, until the operator changes it.
+inline constexpr DateTime kInitialInputEnd{2019, 4, 1, 0, 0, 0, 0};
+
+// What frmMain does, whatever toolkit draws it: the initial values, the Start and Close buttons,
+// the unload (also in the middle of a run) and the run's view of the window. A toolkit's frmMain
+// creates its controls, implements MainWindowControls and forwards its events to the handlers
+// here, named as the suite's window names them.
+class MainWindowLogic final : public CorrectionView {
+public:
+    // `state` supplies DbLogin.Database, ServerFileMode and DbConnection, which the unload closes
+    // and releases. All references must outlive this object. Does not call Form_Load.
+    MainWindowLogic(MainWindowControls& controls, StartState& state, const Clock& clock,
+                    MessageBoxes& boxes);
+
+    // The window is loaded: the first picker shows now, the bar 0, Label3 the database and
+    // Label5 whether hosting is in use.
+    void Form_Load();
+    // Runs the correction over the pickers' months to its end. Does nothing during a run, after
+    // the unload, or without a connection.
+    void cmdStart_Click();
+    // Closes the window, which unloads it.
+    void cmdEnd_Click();
+    // The window unloads, once: closes and releases DbConnection and ends the program. During a
+    // run it only marks the unload; the run then stops and cmdStart_Click finishes the unload.
+    void Form_Unload();
+
+    // True once the window has unloaded; nothing of it runs afterwards.
+    bool Unloaded() const { return unloaded_; }
+    bool Running() const { return running_; }
+    MessageBoxes& Boxes() { return boxes_; }
+
+    // CorrectionView: each call does nothing once the window has unloaded. Status texts keep
+    // their "\r\n" line breaks.
+    void SetStatusText(const std::string& text) override;
+    std::string StatusText() const override;
+    void SetProgressMaximum(int maximum) override;
+    void SetProgressValue(int value) override;
+    void SetStartEnabled(bool enabled) override;
+    void SetEndEnabled(bool enabled) override;
+    // False once the window has unloaded, also by an event handled in this round.
+    bool ProcessEvents() override;
+
+private:
+    void CloseConnection();
+
+    MainWindowControls& controls_;
+    StartState& state_;
+    const Clock& clock_;
+    MessageBoxes& boxes_;
+    std::string statusText_;
+    bool running_ = false;
+    bool unloaded_ = false;
+};
+
+}  // namespace tovrik
