@@ -1,0 +1,270 @@
+#include "window/main_window_logic.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "correction/run_fixture.h"
+
+namespace tovrik {
+namespace {
+
+using test::kApril2019;
+using test::kPickerEnd;
+using test::OperationState;
+
+// A window without a toolkit: keeps what the logic sets, records every call in order and, like a
+// real window, moves the focus off 開始 when 開始 is disabled while it has it. Its close command
+// reaches Form_Unload, as a toolkit's close event does.
+class FakeWindow final : public MainWindowControls {
+public:
+    void SetLabelText(FormLabel, const std::string&) override { Calls.push_back("label"); }
+    void SetProgressMaximum(int) override { Calls.push_back("max"); }
+    void SetProgressValue(int value) override {
+        Value = value;
+        Calls.push_back("value");
+    }
+    void SetButtonEnabled(FormButton button, bool enabled) override {
+        Enabled[button] = enabled;
+        if (button == FormButton::cmdStart && !enabled) StartFocused = false;
+        Calls.push_back(enabled ? "enable" : "disable");
+    }
+    DateTime PickerValue(FormPicker picker) const override { return Pickers.at(picker); }
+    void SetPickerValue(FormPicker picker, const DateTime& value) override {
+        Pickers[picker] = value;
+        Calls.push_back("picker");
+    }
+    bool StartHasFocus() const override { return StartFocused; }
+    void FocusStart() override {
+        StartFocused = true;
+        Calls.push_back("focus");
+    }
+    void ProcessPendingEvents() override {
+        Calls.push_back("events");
+        if (OnEvents) OnEvents(++Rounds);
+    }
+    void CloseWindow() override {
+        Calls.push_back("close");
+        Logic->Form_Unload();
+    }
+    void EndProgram() override {
+        Calls.push_back("end");
+        ++Exits;
+        if (WhenEnded) WhenEnded();
+    }
+
+    MainWindowLogic* Logic = nullptr;
+    std::map<FormButton, bool> Enabled;
+    std::map<FormPicker, DateTime> Pickers;
+    int Value = 0;
+    bool StartFocused = false;
+    int Rounds = 0;
+    int Exits = 0;
+    std::vector<std::string> Calls;
+    // Events handled in round 1, 2, ...: what the operator did while the run let events through.
+    std::function<void(int round)> OnEvents;
+    std::function<void()> WhenEnded;
+};
+
+// The logic over a fake window and `state`, loaded.
+struct LoadedWindow {
+    explicit LoadedWindow(StartState& state) : logic(window, state, clock, boxes) {
+        window.Logic = &logic;
+        logic.Form_Load();
+        window.Calls.clear();
+    }
+    FakeWindow window;
+    test::TwoTimesClock clock{kApril2019, kApril2019};
+    test::RecordingMessageBoxes boxes;
+    MainWindowLogic logic;
+};
+
+// A SQLite suite database with operations to correct in 2019/04 (enough for several chunks, so
+// that a run lets events through several times), and the logic over it with 2019/04 picked.
+class LogicRun : public testing::Test {
+protected:
+    void SetUp() override {
+        seed_ = db_.Connect();
+        data_ = test::MakeSuite(*seed_, 200, 5, 4);
+        before_ = test::TakeSnapshot(*seed_);
+        state_.DbConnection = db_.Connect();
+        loaded_ = std::make_unique<LoadedWindow>(state_);
+        Window().Pickers[FormPicker::dtpInputDate] = kApril2019;
+        Window().Pickers[FormPicker::dtpInputEnd] = kPickerEnd;
+    }
+
+    FakeWindow& Window() { return loaded_->window; }
+    MainWindowLogic& Logic() { return loaded_->logic; }
+    test::RecordingMessageBoxes& Boxes() { return loaded_->boxes; }
+    // What became of each operation since before_.
+    std::map<OperationState, int> Outcome() {
+        const test::Snapshot now = test::TakeSnapshot(*seed_);
+        std::map<OperationState, int> counts;
+        for (std::int64_t id : test::OperationIds(before_)) {
+            ++counts[test::StateOf(before_, now, id)];
+        }
+        return counts;
+    }
+    int Affected() const { return static_cast<int>(data_.AffectedIds.size()); }
+
+    test::SqliteSuiteDb db_;
+    std::unique_ptr<db::Connection> seed_;
+    sampledata::SampleData data_;
+    test::Snapshot before_;
+    StartState state_;
+    std::unique_ptr<LoadedWindow> loaded_;
+};
+
+// Without a connection 開始 does nothing; the window still unloads, once, whichever way and
+// however often it is closed, and nothing of it runs afterwards, not even a click on 開始.
+TEST(WindowLogic, WithoutAConnectionStartDoesNothingAndTheUnloadEndsTheProgramOnce) {
+    StartState state;
+    LoadedWindow w(state);
+    w.logic.cmdStart_Click();
+    EXPECT_TRUE(w.window.Calls.empty());
+
+    w.logic.cmdEnd_Click();
+    EXPECT_EQ(w.window.Calls, (std::vector<std::string>{"close", "end"}));
+    w.window.Calls.clear();
+    w.logic.Form_Unload();  // the window's own close command after the Close button
+    w.logic.cmdEnd_Click();
+    w.logic.cmdStart_Click();
+    w.logic.SetStatusText("1/1");
+    w.logic.SetProgressValue(1);
+    w.logic.SetStartEnabled(false);
+    EXPECT_FALSE(w.logic.ProcessEvents());
+    EXPECT_EQ(w.window.Exits, 1);
+    EXPECT_EQ(w.window.Calls, (std::vector<std::string>{"close"}));
+    EXPECT_TRUE(w.boxes.Shown.empty());
+}
+
+struct FocusCase {
+    const char* Name;
+    bool StartFocused;
+    bool BreakTheRun;  // the run ends with its error box instead of the report
+};
+
+class FocusAfterRun : public LogicRun, public testing::WithParamInterface<FocusCase> {};
+
+// Disabling 開始 during the run takes the focus off it; it gets the focus back only if it had it.
+TEST_P(FocusAfterRun, ReturnsToStartOnlyIfStartHadIt) {
+    const FocusCase& c = GetParam();
+    if (c.BreakTheRun) seed_->Execute("DROP TABLE EventLog");
+    Window().StartFocused = c.StartFocused;
+    Logic().cmdStart_Click();
+
+    EXPECT_EQ(Window().StartFocused, c.StartFocused);
+    const auto focus = std::find(Window().Calls.begin(), Window().Calls.end(), "focus");
+    if (c.StartFocused) {
+        ASSERT_NE(focus, Window().Calls.end());
+        EXPECT_EQ(focus + 1, Window().Calls.end()) << "the focus moves after the run's last call";
+    } else {
+        EXPECT_EQ(focus, Window().Calls.end());
+    }
+    EXPECT_TRUE(Window().Enabled[FormButton::cmdStart]);
+    EXPECT_TRUE(Window().Enabled[FormButton::cmdEnd]);
+    EXPECT_EQ(Boxes().Shown.size(), c.BreakTheRun ? 1U : 0U);
+    EXPECT_EQ(Window().Exits, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, FocusAfterRun,
+                         testing::Values(FocusCase{"StartFocused", true, false},
+                                         FocusCase{"PickerFocused", false, false},
+                                         FocusCase{"StartFocusedFailingRun", true, true}),
+                         [](const testing::TestParamInfo<FocusCase>& p) {
+                             return std::string(p.param.Name);
+                         });
+
+// Clicks that reach the window while the run lets events through (before the run has disabled
+// the buttons, or from a toolkit that still delivers them) start no second run.
+TEST_F(LogicRun, AClickOnStartDuringARunStartsNoSecondRun) {
+    Window().OnEvents = [this](int) { Logic().cmdStart_Click(); };
+    Logic().cmdStart_Click();
+
+    EXPECT_GE(Window().Rounds, 2);
+    EXPECT_EQ(
+        Logic().StatusText().rfind(std::to_string(Affected()) + "件の修正が終了しました\r\n", 0),
+        0U)
+        << Logic().StatusText();
+    EXPECT_EQ(Window().Value, Affected());
+    EXPECT_EQ(Outcome(), (std::map<OperationState, int>{
+                             {OperationState::Untouched,
+                              static_cast<int>(test::OperationIds(before_).size()) - Affected()},
+                             {OperationState::Moved, Affected()}}));
+    EXPECT_TRUE(Boxes().Shown.empty());
+    EXPECT_FALSE(Logic().Running());
+
+    Window().OnEvents = nullptr;
+    before_ = test::TakeSnapshot(*seed_);
+    Logic().cmdStart_Click();  // the guard is lifted once the run has ended
+    EXPECT_EQ(Logic().StatusText(), "修正が必要なデータはありません");
+}
+
+enum class UnloadBy { CloseButton, WindowCommand };
+
+struct MidRunCase {
+    const char* Name;
+    UnloadBy By;
+    int Round;  // the event round in which the window unloads
+};
+
+class UnloadDuringRun : public LogicRun, public testing::WithParamInterface<MidRunCase> {};
+
+// The unload only marks the window while the run still uses the connection: the run stops at
+// once, rolls back what it had not committed, and only then is the connection released and the
+// program ended, once. The window sees nothing of the run after the unload.
+TEST_P(UnloadDuringRun, EndsTheProgramAfterTheRunWithEveryOperationWholeOrUntouched) {
+    const MidRunCase& c = GetParam();
+    std::size_t callsAtUnload = 0;
+    int exitsAtUnload = -1;
+    Window().OnEvents = [&](int round) {
+        if (round != c.Round) return;
+        if (c.By == UnloadBy::CloseButton) {
+            Logic().cmdEnd_Click();
+        } else {
+            Logic().Form_Unload();
+        }
+        exitsAtUnload = Window().Exits;
+        callsAtUnload = Window().Calls.size();
+    };
+    bool releasedAtEnd = false;
+    bool runOverAtEnd = false;
+    Window().WhenEnded = [&] {
+        releasedAtEnd = state_.DbConnection == nullptr;
+        runOverAtEnd = !Logic().Running();
+    };
+    Window().StartFocused = true;
+    Logic().cmdStart_Click();
+
+    EXPECT_EQ(exitsAtUnload, 0) << "the program ended while the run still used the connection";
+    EXPECT_EQ(Window().Exits, 1);
+    EXPECT_TRUE(releasedAtEnd);
+    EXPECT_TRUE(runOverAtEnd);
+    EXPECT_EQ(state_.DbConnection, nullptr);
+    EXPECT_EQ(Window().Rounds, c.Round) << "the run went on after the unload";
+    ASSERT_EQ(Window().Calls.size(), callsAtUnload + 1);
+    EXPECT_EQ(Window().Calls.back(), "end");
+    EXPECT_TRUE(Boxes().Shown.empty());
+
+    const std::map<OperationState, int> outcome = Outcome();
+    EXPECT_EQ(outcome.count(OperationState::HalfMoved), 0U);
+    EXPECT_LT(outcome.count(OperationState::Moved) ? outcome.at(OperationState::Moved) : 0,
+              Affected());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UnloadDuringRun,
+    testing::Values(MidRunCase{"CloseButtonWhileCounting", UnloadBy::CloseButton, 1},
+                    MidRunCase{"WindowCommandWhileCounting", UnloadBy::WindowCommand, 1},
+                    MidRunCase{"CloseButtonWhileMoving", UnloadBy::CloseButton, 3},
+                    MidRunCase{"WindowCommandWhileMoving", UnloadBy::WindowCommand, 3}),
+    [](const testing::TestParamInfo<MidRunCase>& p) { return std::string(p.param.Name); });
+
+}  // namespace
+}  // namespace tovrik
