@@ -55,7 +55,7 @@ void CheckSuiteTables(db::Connection& connection) {
     }
     std::optional<db::DbError> failure;
     try {
-        connection.Query("SELECT " + columns + " FROM " + from + " WHERE 1=0").Execute();
+        connection.Execute("SELECT " + columns + " FROM " + from + " WHERE 1=0");
         return;
     } catch (const db::DbError& error) {
         failure = error;
