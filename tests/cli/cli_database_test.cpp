@@ -188,6 +188,38 @@ protected:
         EXPECT_EQ(Changes(before, Take()).size(), all);
     }
 
+#ifndef _WIN32  // Ctrl+C: see below
+    // Operations with many rows each, so that a run takes a while.
+    static sampledata::SampleSpec LongRun(int operations) {
+        sampledata::SampleSpec spec;
+        spec.Affected = operations;
+        spec.Unaffected = 0;
+        spec.EventsPerOperation = 40;
+        return spec;
+    }
+
+    // Starts a run, presses Ctrl+C once it has begun and `settle` has passed, and expects status
+    // 130, the message, and every operation fully moved or untouched; returns how many moved.
+    int InterruptRun(const sampledata::SampleSpec& spec, const Snapshot& before,
+                     std::chrono::milliseconds settle) {
+        CliProcess process = sandbox_.Start({"--from", "2019/04", "--to", "2019/04"});
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (process.ErrSoFar().find("件数確認中") == std::string::npos &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        std::this_thread::sleep_for(settle);
+        const auto interrupted = std::chrono::steady_clock::now();
+        process.Signal(SIGINT);
+        const CliResult stopped = process.Wait();
+        EXPECT_LT(std::chrono::steady_clock::now() - interrupted, std::chrono::seconds(10));
+        EXPECT_EQ(stopped.Status, 130) << stopped.Err;
+        EXPECT_EQ(stopped.Out, "");
+        EXPECT_NE(stopped.Err.find("中断しました"), std::string::npos) << stopped.Err;
+        return ExpectWholeOperations(before, spec, std::numeric_limits<std::int64_t>::max());
+    }
+#endif
+
     db::Connection& Conn() { return *connection_; }
     CliSandbox& Sandbox() { return sandbox_; }
     std::string PgDatabase() const { return static_cast<PgSuiteDb*>(db_.get())->Name(); }
@@ -375,32 +407,12 @@ TEST_P(CliDatabase, ARunStoppedPartWayLeavesEveryOperationWholeAndARerunFinishes
 // Linux only: a Windows console program gets Ctrl+C as a console event, which a test cannot send
 // to a child without a console of its own.
 #ifndef _WIN32
-// Returns once the run has begun (its first status is on standard error), or after 30 s.
-void WaitUntilCounting(const CliProcess& process) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (process.ErrSoFar().find("件数確認中") == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-}
-
 TEST_P(CliDatabase, CtrlCStopsBetweenOperationsWithStatus130AndNothingHalfDone) {
-    sampledata::SampleSpec spec;
-    spec.Affected = 600;
-    spec.Unaffected = 0;
-    spec.EventsPerOperation = 40;
+    const sampledata::SampleSpec spec = LongRun(600);
     const auto data = Fill(spec);
     const Snapshot before = Take();
 
-    CliProcess process = Sandbox().Start({"--from", "2019/04", "--to", "2019/04"});
-    WaitUntilCounting(process);
-    process.Signal(SIGINT);
-    const CliResult stopped = process.Wait();
-    ASSERT_EQ(stopped.Status, 130) << stopped.Err;
-    EXPECT_EQ(stopped.Out, "");
-    EXPECT_NE(stopped.Err.find("中断しました"), std::string::npos) << stopped.Err;
-
-    const int moved = ExpectWholeOperations(before, spec, std::numeric_limits<std::int64_t>::max());
+    const int moved = InterruptRun(spec, before, std::chrono::milliseconds(0));
     EXPECT_LT(moved, spec.Affected);
     ExpectRerunFinishes(before, spec.Affected - moved, data.AffectedIds.size());
 }
@@ -410,10 +422,7 @@ TEST_P(CliDatabase, CtrlCStopsBetweenOperationsWithStatus130AndNothingHalfDone) 
 #ifndef _WIN32  // Ctrl+C as above; the delaying proxy is POSIX too
 // A server 100 ms away: Ctrl+C cancels the statement in flight instead of waiting for the chunk.
 TEST_P(CliDatabase, CtrlCAtADistanceCancelsTheStatementInFlight) {
-    sampledata::SampleSpec spec;
-    spec.Affected = 300;
-    spec.Unaffected = 0;
-    spec.EventsPerOperation = 40;
+    const sampledata::SampleSpec spec = LongRun(300);
     const auto data = Fill(spec);
     const Snapshot before = Take();
     const PgServer& server = PgServerInfo();
@@ -424,17 +433,8 @@ TEST_P(CliDatabase, CtrlCAtADistanceCancelsTheStatementInFlight) {
                                                  {"Database", PgDatabase()}});
     Sandbox().WriteLoginSettings("TovrikCliDistant", server.User, server.Password);
 
-    CliProcess process = Sandbox().Start({"--from", "2019/04", "--to", "2019/04"});
-    WaitUntilCounting(process);
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));  // the first chunk is on its way
-    const auto interrupted = std::chrono::steady_clock::now();
-    process.Signal(SIGINT);
-    const CliResult stopped = process.Wait();
-    EXPECT_LT(std::chrono::steady_clock::now() - interrupted, std::chrono::seconds(10));
-    ASSERT_EQ(stopped.Status, 130) << stopped.Err;
-    EXPECT_NE(stopped.Err.find("中断しました"), std::string::npos) << stopped.Err;
-
-    const int moved = ExpectWholeOperations(before, spec, std::numeric_limits<std::int64_t>::max());
+    // 250 ms after the start the first chunk is on its way.
+    const int moved = InterruptRun(spec, before, std::chrono::milliseconds(250));
     EXPECT_LT(moved, spec.Affected);
     Sandbox().WriteLoginSettings(kDsn, server.User, server.Password);
     ExpectRerunFinishes(before, spec.Affected - moved, data.AffectedIds.size());
