@@ -155,7 +155,7 @@ std::int64_t ChunkMover::Move(const std::vector<SelectedOperation>& chunk) {
         }
         case MoveStatements::Separate:
             counts.push_back(connection_.Execute(general));
-            CheckGuard(counts.front(), chunk);
+            CheckGuard(counts.front(), chunk);  // before the dependent rows are touched
             for (const std::string& update : dependents) {
                 counts.push_back(connection_.Execute(update));
             }

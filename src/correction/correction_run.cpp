@@ -5,7 +5,6 @@
 #include <deque>
 #include <exception>
 #include <stdexcept>
-#include <type_traits>
 
 #include "correction/chunk_mover.h"
 #include "correction/date_rules.h"
@@ -98,7 +97,10 @@ public:
         CheckSuiteTables(connection_);
         const Dialect dialect = DialectOf(connection_);
         const std::string condition = SelectionCondition(rangeStart, rangeEnd);
-        const SelectionSize size = Timed([&] { return MeasureSelection(connection_, condition); });
+        // One cheap statement, whose time tells how far away the server is.
+        const auto measuring = SteadyClock::now();
+        const SelectionSize size = MeasureSelection(connection_, condition);
+        sizer_.ObserveRoundTrip(SteadyClock::now() - measuring);
         if (size.Count < 1) return 0;
         maximum_ = static_cast<int>(std::min<std::int64_t>(size.Count, INT32_MAX));
         view_.SetProgressMaximum(maximum_);
@@ -170,15 +172,6 @@ public:
     const Progress& Done() const { return progress_; }
 
 private:
-    // Runs one cheap statement, whose time tells how far away the server is.
-    template <typename F>
-    std::invoke_result_t<F> Timed(F statement) {
-        const auto started = SteadyClock::now();
-        auto result = statement();
-        sizer_.ObserveRoundTrip(SteadyClock::now() - started);
-        return result;
-    }
-
     void Commit(RunTransaction& transaction) {
         const auto started = SteadyClock::now();
         transaction.Commit();
