@@ -8,7 +8,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-bench}
 shift || true
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTOVRIK_BUILD_GUI=OFF >/dev/null
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTOVRIK_BUILD_GUI=OFF -DTOVRIK_WERROR=ON \
+    >/dev/null
 cmake --build "$build" --target tovrik-bench -j "$(nproc)" >/dev/null
 
 pgdir=$build/pg-bench

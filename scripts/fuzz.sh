@@ -8,7 +8,7 @@ build=${1:-$root/build-fuzz}
 seconds=${TOVRIK_FUZZ_SECONDS:-60}
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DTOVRIK_FUZZ=ON -DTOVRIK_BUILD_GUI=OFF -DTOVRIK_BUILD_TESTS=OFF >/dev/null
+    -DTOVRIK_FUZZ=ON -DTOVRIK_BUILD_GUI=OFF -DTOVRIK_BUILD_TESTS=OFF -DTOVRIK_WERROR=ON >/dev/null
 cmake --build "$build" --target ini_reader_fuzz -j "$(nproc)"
 fuzzer=$build/fuzz/ini_reader_fuzz
 

@@ -7,7 +7,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-ci
 
-"$root/scripts/setup.sh" "$build" -DTOVRIK_SANITIZE=ON
+"$root/scripts/setup.sh" "$build" -DTOVRIK_SANITIZE=ON -DTOVRIK_WERROR=ON
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS=suppressions=$root/tests/support/lsan.supp
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

@@ -12,7 +12,7 @@ build=${1:-$root/build-windows}
 jobs=$(nproc)
 
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOVRIK_BUILD_GUI=OFF >/dev/null
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOVRIK_BUILD_GUI=OFF -DTOVRIK_WERROR=ON >/dev/null
 cmake --build "$build" -j "$jobs"
 
 cd "$build"
