@@ -1,5 +1,6 @@
 #include "cli/cli_arguments.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace tovrik::cli {
@@ -25,6 +26,14 @@ int ToNumber(std::string_view digits) {
 }
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// Linux installations carry manual pages; Windows ones do not.
+#ifdef _WIN32
+constexpr const char* kManualPageLine = "";
+#else
+constexpr const char* kManualPageLine =
+    "\n詳しい説明 (設定ファイル、環境変数、例): man tovrik-cli\n";
+#endif
 
 }  // namespace
 
@@ -64,6 +73,13 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
     auto fail = [](const std::string& why) {
         return ParsedArguments{std::nullopt, why + " " + UsageLine()};
     };
+
+    if (std::find(arguments.begin(), arguments.end(), "--version") != arguments.end()) {
+        if (arguments.size() > 1) return fail("--version は他の引数と一緒に指定できません。");
+        CliOptions version;
+        version.Version = true;
+        return {version, ""};
+    }
 
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         std::string name = arguments[i];
@@ -113,10 +129,12 @@ std::string HelpText() {
            "  --to YYYY/MM     範囲のもう一方の月\n"
            "  --dry-run        データベースを変更せず、修正される運行と行数を表示します\n"
            "  --help           この説明を表示します\n"
+           "  --version        バージョンとビルド日を表示します\n"
            "\n"
            "終了コード: 0 完了 (修正対象なしを含む)、1 処理中のエラー、\n"
            "            2 起動の失敗 (設定の書込み権限、接続、別のコピーが実行中)、\n"
-           "            64 引数の誤り、130 中断 (Ctrl+C)\n";
+           "            64 引数の誤り、130 中断 (Ctrl+C)\n" +
+           kManualPageLine;
 }
 
 }  // namespace tovrik::cli

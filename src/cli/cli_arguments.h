@@ -22,6 +22,7 @@ struct YearMonth {
 // What the command line asks for.
 struct CliOptions {
     bool Help = false;
+    bool Version = false;
     bool DryRun = false;
     YearMonth From;
     YearMonth To;
@@ -36,8 +37,9 @@ struct ParsedArguments {
 // "YYYY/MM" or "YYYY/M" with a year from 1900 to 9998 and a month from 1 to 12; nothing else.
 std::optional<YearMonth> ParseYearMonth(std::string_view text);
 
-// Parses the arguments after the program name: "--from M --to M [--dry-run]" or "--help", each
-// value either as the next argument or after "=". "--help" wins over everything else.
+// Parses the arguments after the program name: "--from M --to M [--dry-run]", "--help" or
+// "--version", each value either as the next argument or after "=". "--help" wins over everything
+// else; "--version" stands alone (with a run's arguments it is an error, not a run reported done).
 ParsedArguments ParseArguments(const std::vector<std::string>& arguments);
 
 // "使い方: tovrik-cli --from YYYY/MM --to YYYY/MM [--dry-run]"

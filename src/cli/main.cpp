@@ -20,6 +20,7 @@
 #include "cli/dry_run.h"
 #include "cli/terminal_output.h"
 #include "cli/terminal_view.h"
+#include "common/build_info.h"
 #include "correction/background_run.h"
 #include "database/odbc.h"
 #include "startup/startup_sequence.h"
@@ -148,6 +149,10 @@ int main(int argc, char** argv) {
     }
     if (parsed.Options->Help) {
         std::cout << tovrik::cli::HelpText();
+        return kExitDone;
+    }
+    if (parsed.Options->Version) {
+        std::cout << tovrik::VersionText("tovrik-cli");
         return kExitDone;
     }
     int status = kExitRunFailed;

@@ -74,8 +74,26 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"Signed", {"--from", "2019/+4", "--to", "2019/04"}, "\"2019/+4\""},
         BadCase{"Twice", {"--from", "2019/04", "--from", "2019/05", "--to", "2019/04"}, "2回"},
         BadCase{"Unknown", {"--from", "2019/04", "--to", "2019/04", "--force"}, "\"--force\""},
-        BadCase{"Positional", {"2019/04", "2019/05"}, "\"2019/04\""}),
+        BadCase{"Positional", {"2019/04", "2019/05"}, "\"2019/04\""},
+        // A script that adds --version to a run must not be told the run is done.
+        BadCase{"VersionWithRun",
+                {"--from", "2019/04", "--to", "2019/04", "--version"},
+                "--version は他の引数"},
+        BadCase{"VersionWithDryRun", {"--version", "--dry-run"}, "--version は他の引数"},
+        BadCase{"VersionTwice", {"--version", "--version"}, "--version は他の引数"},
+        BadCase{"VersionWithValue", {"--version=1"}, "\"--version=1\""}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
+
+TEST(CliArguments, VersionAloneAsksForTheVersionAndHelpWinsOverIt) {
+    const auto version = ParseArguments({"--version"});
+    ASSERT_TRUE(version.Options) << version.Error;
+    EXPECT_TRUE(version.Options->Version);
+    EXPECT_FALSE(version.Options->Help);
+
+    const auto help = ParseArguments({"--version", "--from", "2019/04", "--help"});
+    ASSERT_TRUE(help.Options) << help.Error;
+    EXPECT_TRUE(help.Options->Help);
+}
 
 }  // namespace
 }  // namespace tovrik::cli

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/cli_process.h"
+#include "common/build_info.h"
 #include "platform/platform.h"
 
 namespace tovrik::test {
@@ -57,6 +58,17 @@ TEST(CliStartup, HelpPrintsTheUsageAndSucceeds) {
     EXPECT_EQ(result.Out.rfind("使い方: tovrik-cli --from YYYY/MM --to YYYY/MM [--dry-run]\n", 0),
               0u);
     EXPECT_EQ(result.Err, "");
+}
+
+TEST(CliStartup, VersionPrintsVersionAndBuildDateBeforeAnyStartUpStep) {
+    CliSandbox sandbox;
+    const CliResult result = sandbox.Run({"--version"});
+    EXPECT_EQ(result.Status, 0);
+    EXPECT_EQ(result.Out.rfind("tovrik-cli " + std::string(ProgramVersion()) + "\n", 0), 0u)
+        << result.Out;
+    EXPECT_NE(result.Out.find(BuildDate()), std::string::npos) << result.Out;
+    EXPECT_EQ(result.Err, "");
+    EXPECT_FALSE(std::filesystem::exists(sandbox.SettingsFolder()));
 }
 
 TEST(CliStartup, AnotherCopyRunningEndsWithStatus2) {
