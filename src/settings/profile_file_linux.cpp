@@ -155,7 +155,9 @@ bool ReplaceAtomically(const std::string& path, const struct stat& status,
     // Owner first: a change of owner clears set-user-ID bits that the mode then restores.
     // Only root may give the file away; a member of the group may still keep the group.
     if (::fchown(fd.Get(), status.st_uid, status.st_gid) != 0) {
-        (void)::fchown(fd.Get(), static_cast<uid_t>(-1), status.st_gid);
+        // When this fails too, the file keeps this user's group, as a new file would.
+        [[maybe_unused]] const int groupKept =
+            ::fchown(fd.Get(), static_cast<uid_t>(-1), status.st_gid);
     }
     const bool written = ::fchmod(fd.Get(), status.st_mode & 07777) == 0 &&
                          WriteAll(fd.Get(), content) && ::fsync(fd.Get()) == 0;
