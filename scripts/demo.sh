@@ -1,21 +1,24 @@
 #!/usr/bin/env bash
-# Tovrik's main job on a demo of its own: installs what is missing and builds (scripts/setup.sh),
-# then creates demo/ afresh — a SQLite suite database with operations hit by the GPS week-number
-# rollover in 2019/04 (and some that are not), an ODBC data source "TovrikDemo" registered in
-# demo/odbc, and the suite's settings file in demo/public/Documents/TachographIni — and runs
-# Tovrik on it: the window when a display is available, otherwise tovrik-cli over 2019/04, which
-# prints the report. Nothing of the user's own settings, registry or ODBC sources is read or
-# changed.
+# Tovrik's main job on a demo of its own: installs what is missing and builds the programs it runs
+# (scripts/setup.sh), then creates demo/ afresh — a SQLite suite database with operations hit by
+# the GPS week-number rollover in 2019/04 (and some that are not), an ODBC data source
+# "TovrikDemo" registered in demo/odbc, and the suite's settings file in
+# demo/public/Documents/TachographIni — and runs Tovrik on it: the window when a display is
+# available, otherwise tovrik-cli over 2019/04, which prints the report. Nothing of the user's own
+# settings, registry or ODBC sources is read or changed.
 #
-# Usage: scripts/demo.sh [--headless] [--no-setup] [--build DIR] [--demo DIR]
+# Usage: scripts/demo.sh [--headless] [--no-setup] [--build DIR] [--demo DIR] [--programs DIR]
 #   --headless   run tovrik-cli even when a display is available
 #   --no-setup   use an existing build as it is (no installing, no building)
 #   --build DIR  the build folder (default: build)
 #   --demo DIR   the demo folder, removed and created again (default: demo)
+#   --programs DIR  where tovrik and tovrik-cli are (default: the build's bin; /usr/bin runs
+#                the installed package)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build
 demo=$root/demo
+programs=""
 setup=1
 headless=0
 while [ $# -gt 0 ]; do
@@ -24,14 +27,25 @@ while [ $# -gt 0 ]; do
         --no-setup) setup=0 ;;
         --build) build=$(realpath -m "$2"); shift ;;
         --demo) demo=$(realpath -m "$2"); shift ;;
-        *) echo "usage: scripts/demo.sh [--headless] [--no-setup] [--build DIR] [--demo DIR]" >&2
+        --programs) programs=$(realpath -m "$2"); shift ;;
+        *) echo "usage: scripts/demo.sh [--headless] [--no-setup] [--build DIR] [--demo DIR]" \
+                "[--programs DIR]" >&2
            exit 64 ;;
     esac
     shift
 done
+programs=${programs:-$build/bin}
 
+window=0
+if [ "$headless" = 0 ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    window=1
+fi
+
+# Only the programs this demo runs; the tests are built by scripts/test.sh.
 if [ "$setup" = 1 ]; then
-    "$root/scripts/setup.sh" "$build"
+    targets="tovrik-cli tovrik-sample-db"
+    [ "$window" = 0 ] || targets="$targets tovrik"
+    TOVRIK_BUILD_TARGETS=$targets "$root/scripts/setup.sh" "$build"
 fi
 
 sqlite_driver=$(ls /usr/lib/*/odbc/libsqlite3odbc.so /usr/lib/odbc/libsqlite3odbc.so 2>/dev/null |
@@ -76,9 +90,9 @@ export XDG_RUNTIME_DIR=$demo/run
 echo "demo: $demo/suite.db: 12 operations read in during 2019/04 carry dates 1024 weeks early,"
 echo "      8 are correct, 4 more carry early dates but were read in during 2019/05."
 
-if [ "$headless" = 0 ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+if [ "$window" = 1 ]; then
     echo "demo: opening the window; pick 2019/04 on both month pickers and press 開始."
-    exec "$build/bin/tovrik"
+    exec "$programs/tovrik"
 fi
 echo "demo: no display; correcting 2019/04 with tovrik-cli:"
-exec "$build/bin/tovrik-cli" --from 2019/04 --to 2019/04
+exec "$programs/tovrik-cli" --from 2019/04 --to 2019/04

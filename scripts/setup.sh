@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package that Tovrik's build, tests and demo need (only what is missing),
 # then configures and builds. Usage: scripts/setup.sh [build-dir] [extra cmake arguments...]
+# TOVRIK_BUILD_TARGETS, when set, names the targets to build (space-separated) instead of all.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
@@ -21,4 +22,5 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-cmake --build "$build" -j "$(nproc)"
+read -r -a targets <<< "${TOVRIK_BUILD_TARGETS:-all}"
+cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
