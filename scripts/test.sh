@@ -2,7 +2,9 @@
 # The whole test suite on a fresh Debian 12 machine: installs what is missing, builds with
 # AddressSanitizer and UndefinedBehaviorSanitizer, and runs every test against real SQLite and
 # PostgreSQL databases (the tests start their own PostgreSQL server; the headless demo is one of
-# the tests), then fuzzes the INI reader for a bounded time and cross-builds the core for Windows.
+# the tests), builds the Debian package and installs, runs and removes it (as root), then fuzzes
+# the INI reader for a bounded time and cross-builds the core for Windows. Every build treats
+# warnings in Tovrik's own code as errors.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-ci
@@ -13,5 +15,12 @@ export LSAN_OPTIONS=suppressions=$root/tests/support/lsan.supp
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 cd "$build"
 ctest --output-on-failure -j "$(nproc)"
+# The Debian package: built and checked by lintian, then (as root) installed, run and removed.
+"$root/scripts/package-deb.sh" "$root/build-deb"
+if [ "$(id -u)" -eq 0 ]; then
+    "$root/scripts/deb-install-test.sh" "$root/build-deb"
+else
+    echo "test: the package's install test needs root; left out"
+fi
 "$root/scripts/fuzz.sh" "$root/build-fuzz"  # INI reader fuzzing, bounded (TOVRIK_FUZZ_SECONDS)
 "$root/scripts/windows-test.sh"  # the Windows build's tests under Wine
