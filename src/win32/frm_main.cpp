@@ -43,8 +43,9 @@ constexpr DWORD kLabel = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | SS_NOPREFIX;
 constexpr DWORD kActive = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP;
 
 // The form. The order is the controls' z-order: the four that take the focus first, in the
-// focus order (dtpInputDate, cmdStart, cmdEnd, dtpInputEnd), so that Tab follows it and the
-// pickers lie above Label1, whose box they overlap.
+// focus order (dtpInputDate, cmdStart, cmdEnd, dtpInputEnd), so that Tab follows it; the labels
+// last, beneath every other control, as the suite's form draws them (Label1's box overlaps the
+// first picker and the bar's top edge).
 constexpr ControlSpec kControls[] = {
     {kDtpInputDate, DATETIMEPICK_CLASSW, L"", kActive | DTS_UPDOWN, 72, 0, 97, 25,
      FontKind::Picker},
@@ -52,10 +53,10 @@ constexpr ControlSpec kControls[] = {
     {kCmdEnd, WC_BUTTONW, L"閉じる", kActive | BS_PUSHBUTTON, 224, 184, 81, 33, FontKind::Window},
     {kDtpInputEnd, DATETIMEPICK_CLASSW, L"", kActive | DTS_UPDOWN, 200, 0, 97, 25,
      FontKind::Picker},
-    {kLabel1, WC_STATICW, L"読込年月", kLabel | SS_LEFTNOWORDWRAP, 8, 8, 73, 25, FontKind::Label},
-    {kLabel4, WC_STATICW, L"～", kLabel | SS_LEFTNOWORDWRAP, 176, 8, 17, 17, FontKind::Window},
     {kPbrCount, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 8, 32, 297, 17,
      FontKind::None},
+    {kLabel1, WC_STATICW, L"読込年月", kLabel | SS_LEFTNOWORDWRAP, 8, 8, 73, 25, FontKind::Label},
+    {kLabel4, WC_STATICW, L"～", kLabel | SS_LEFTNOWORDWRAP, 176, 8, 17, 17, FontKind::Window},
     {kLabel2, WC_STATICW, L"", kLabel | SS_LEFT, 8, 56, 289, 57, FontKind::Label},
     {kLabel5, WC_STATICW, L"", kLabel | SS_LEFTNOWORDWRAP, 8, 128, 177, 17, FontKind::Window},
     {kLabel3, WC_STATICW, L"接続データベース：", kLabel | SS_LEFTNOWORDWRAP, 8, 152, 289, 25,
@@ -274,9 +275,20 @@ LRESULT frmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_DPICHANGED:
             OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
             return 0;
+        case DM_GETDEFID:
+            return DefaultButton();
         default:
             return DefWindowProcW(handle_, message, wParam, lParam);
     }
+}
+
+LRESULT frmMain::DefaultButton() const {
+    // Enter presses the focused button, as in the suite's forms; elsewhere it does nothing.
+    const HWND focus = GetFocus();
+    for (const int button : {kCmdStart, kCmdEnd}) {
+        if (focus == Control(button)) return MAKELRESULT(button, DC_HASDEFID);
+    }
+    return 0;
 }
 
 void frmMain::OnCommand(int id, int code) {

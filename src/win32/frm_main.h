@@ -40,6 +40,8 @@ private:
     void OnClose();
     void OnActivate(bool active);
     void OnDpiChanged(UINT dpi, const RECT& suggested);
+    // The answer to DM_GETDEFID, which the keyboard handling asks on Enter.
+    LRESULT DefaultButton() const;
 
     void CreateControls();
     // Fonts, control positions and the window's size for `dpi`; at the top left corner of
