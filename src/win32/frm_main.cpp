@@ -153,14 +153,20 @@ frmMain::frmMain(HINSTANCE instance, StartState& state, const Clock& clock, Mess
                                   kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr,
                                   nullptr, instance_, this));
     if (!window_) throw std::runtime_error("CreateWindowExW failed");
-    CreateControls();
+    try {
+        CreateControls();
+    } catch (...) {
+        // The half-made window goes without reaching this half-made object.
+        SetWindowLongPtrW(handle_, GWLP_USERDATA, 0);
+        throw;
+    }
     LayOut(WindowDpi(handle_), nullptr);
     logic_.Form_Load();
 }
 
 frmMain::~frmMain() {
-    // The window may outlive the program's end only when the constructor failed half-way or a
-    // caller destroys a window that never unloaded; it then dies without reaching the logic.
+    // A window still open here (its loop ended otherwise than by the unload) goes without
+    // reaching the logic, which is being destroyed.
     if (handle_ != nullptr) SetWindowLongPtrW(handle_, GWLP_USERDATA, 0);
 }
 

@@ -43,6 +43,7 @@ cleanup() {
     if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
 }
 trap cleanup EXIT
+trap 'exit 1' TERM INT
 
 "$winerun" --stop "$wine"
 rm -rf "$work"
