@@ -87,8 +87,7 @@ UINT WindowDpi(HWND window) {
 void AdjustForDpi(RECT& rect, UINT dpi) {
     using AdjustFunction = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
     static const auto adjustForDpi = User32Function<AdjustFunction>("AdjustWindowRectExForDpi");
-    if (adjustForDpi == nullptr ||
-        !adjustForDpi(&rect, kWindowStyle, FALSE, kWindowExStyle, dpi)) {
+    if (adjustForDpi == nullptr || !adjustForDpi(&rect, kWindowStyle, FALSE, kWindowExStyle, dpi)) {
         AdjustWindowRectEx(&rect, kWindowStyle, FALSE, kWindowExStyle);
     }
 }
@@ -108,6 +107,13 @@ UniqueFont GothicFont(int hundredthsOfPoint, UINT dpi) {
     font.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
     wcscpy_s(font.lfFaceName, LF_FACESIZE, L"ＭＳ Ｐゴシック");
     return UniqueFont(CreateFontIndirectW(&font));
+}
+
+// The program's icon at the size of the given system metrics; shared, so never destroyed.
+HICON ProgramIcon(HINSTANCE instance, int widthMetric, int heightMetric) {
+    return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(TOVRIK_ICON), IMAGE_ICON,
+                                         GetSystemMetrics(widthMetric),
+                                         GetSystemMetrics(heightMetric), LR_SHARED));
 }
 
 int LabelId(FormLabel label) {
@@ -139,19 +145,15 @@ frmMain::frmMain(HINSTANCE instance, StartState& state, const Clock& clock, Mess
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = kMainWindowClass;
-    windowClass.hIcon = static_cast<HICON>(
-        LoadImageW(instance_, MAKEINTRESOURCEW(TOVRIK_ICON), IMAGE_ICON,
-                   GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_SHARED));
-    windowClass.hIconSm = static_cast<HICON>(
-        LoadImageW(instance_, MAKEINTRESOURCEW(TOVRIK_ICON), IMAGE_ICON,
-                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    windowClass.hIcon = ProgramIcon(instance_, SM_CXICON, SM_CYICON);
+    windowClass.hIconSm = ProgramIcon(instance_, SM_CXSMICON, SM_CYSMICON);
     // A second frmMain in the same process (none in the program) finds the class registered.
     if (RegisterClassExW(&windowClass) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
         throw std::runtime_error("RegisterClassExW failed");
     }
-    window_.reset(CreateWindowExW(kWindowExStyle, kMainWindowClass, L"Nuvral日付修正",
-                                  kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr,
-                                  nullptr, instance_, this));
+    window_.reset(CreateWindowExW(kWindowExStyle, kMainWindowClass, L"Nuvral日付修正", kWindowStyle,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance_,
+                                  this));
     if (!window_) throw std::runtime_error("CreateWindowExW failed");
     try {
         CreateControls();
@@ -173,14 +175,12 @@ frmMain::~frmMain() {
 void frmMain::CreateControls() {
     for (const ControlSpec& spec : kControls) {
         const HWND control = CreateWindowExW(
-            0, spec.ClassName, spec.Text, spec.Style, spec.Left, spec.Top, spec.Width,
-            spec.Height, handle_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.Id)),
-            instance_, nullptr);
+            0, spec.ClassName, spec.Text, spec.Style, spec.Left, spec.Top, spec.Width, spec.Height,
+            handle_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.Id)), instance_, nullptr);
         if (control == nullptr) throw std::runtime_error("CreateWindowExW failed for a control");
     }
     for (const int picker : {kDtpInputDate, kDtpInputEnd}) {
-        SendMessageW(Control(picker), DTM_SETFORMATW, 0,
-                     reinterpret_cast<LPARAM>(L"yyyy'/'MM"));
+        SendMessageW(Control(picker), DTM_SETFORMATW, 0, reinterpret_cast<LPARAM>(L"yyyy'/'MM"));
     }
     SendMessageW(Control(kPbrCount), PBM_SETRANGE32, 0, progressMaximum_);
 }
@@ -206,7 +206,9 @@ void frmMain::LayOut(UINT dpi, const RECT* placement) {
             case FontKind::None:
                 break;
         }
-        if (font != nullptr) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+        if (font != nullptr) {
+            SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+        }
         SetWindowPos(control, nullptr, Scale(spec.Left, dpi), Scale(spec.Top, dpi),
                      Scale(spec.Width, dpi), Scale(spec.Height, dpi),
                      SWP_NOZORDER | SWP_NOACTIVATE);
@@ -248,7 +250,8 @@ bool frmMain::PreTranslate(MSG& message) {
 
 LRESULT CALLBACK frmMain::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
-        auto* self = static_cast<frmMain*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        auto* self =
+            static_cast<frmMain*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         self->handle_ = window;
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     }
@@ -372,8 +375,12 @@ DateTime frmMain::PickerValue(FormPicker picker) const {
                      reinterpret_cast<LPARAM>(&time)) != GDT_VALID) {
         return kInitialInputEnd;
     }
-    return DateTime{time.wYear, time.wMonth, time.wDay,   time.wHour,
-                    time.wMinute, time.wSecond,
+    return DateTime{time.wYear,
+                    time.wMonth,
+                    time.wDay,
+                    time.wHour,
+                    time.wMinute,
+                    time.wSecond,
                     static_cast<std::uint32_t>(time.wMilliseconds) * 1'000'000u};
 }
 

@@ -29,8 +29,8 @@ struct NamedControl {
 };
 
 constexpr NamedControl kControls[] = {
-    {kLabel1, "Label1"},        {kLabel2, "Label2"},     {kLabel3, "Label3"},
-    {kLabel4, "Label4"},        {kLabel5, "Label5"},     {kDtpInputDate, "dtpInputDate"},
+    {kLabel1, "Label1"},           {kLabel2, "Label2"},     {kLabel3, "Label3"},
+    {kLabel4, "Label4"},           {kLabel5, "Label5"},     {kDtpInputDate, "dtpInputDate"},
     {kDtpInputEnd, "dtpInputEnd"}, {kPbrCount, "pbrCount"}, {kCmdStart, "cmdStart"},
     {kCmdEnd, "cmdEnd"},
 };
@@ -56,7 +56,8 @@ std::string TextOf(HWND control) {
     const LRESULT length = Ask(control, WM_GETTEXTLENGTH, 0, 0);
     if (length <= 0) return "";
     std::u16string text(static_cast<std::size_t>(length) + 1, u'\0');
-    const LRESULT copied = Ask(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    const LRESULT copied =
+        Ask(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
     text.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
     std::string result;
     for (const char c : tovrik::Utf16ToUtf8(text)) {
