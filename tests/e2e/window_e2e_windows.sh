@@ -4,11 +4,11 @@
 # tovrik-window-probe.exe (as accessibility tools read it), the database through Windows ODBC
 # (Wine's odbc32 and the host's SQLite driver) and checked row by row with sqlite3.
 #
-#   1. A demo database: both month pickers set to 2019/04 with the keyboard, a click on 開始, the
-#      report "12件の修正が終了しました", every row of the four tables as expected (the 12
-#      operations of 2019/04 moved with all their rows, nothing else touched), the focus back on
-#      開始; a second copy ends silently; Enter runs the months again and finds nothing to
-#      correct; a click on 閉じる, exit status 0.
+#   1. A demo database: Tab through the focus order, both month pickers set to 2019/04 with the
+#      keyboard, a click on 開始, the report "12件の修正が終了しました", every row of the four
+#      tables as expected (the 12 operations of 2019/04 moved with all their rows, nothing else
+#      touched), the focus back on 開始; a second copy ends silently; Enter runs the months again
+#      and finds nothing to correct; a click on 閉じる, exit status 0.
 #   2. A database of 60,000 operations, the pickers as the window opens (the current month and
 #      2019/04), a click on 開始, and the window's close command (Alt+F4) while the run shows
 #      i/N: exit status 0, every operation fully moved or untouched, and not all of them moved
@@ -211,6 +211,12 @@ start_app
 [ "$(focused)" = dtpInputDate ] || fail "the focus is on $(focused), not on dtpInputDate"
 [ "$(field dtpInputEnd 7)" = 2019/04 ] || fail "dtpInputEnd shows $(field dtpInputEnd 7)"
 shot windows-before
+# Tab follows the focus order and comes round to the first picker again.
+xdotool mousemove $(centre Label5)
+for next in cmdStart cmdEnd dtpInputEnd dtpInputDate; do
+    xdotool key Tab
+    wait_for "the focus on $next" '[ "$(focused)" = '"$next"' ]'
+done
 # The year field is the picker's left part: click it, type the year, step right, type the month.
 read -r x y < <(awk -F '\t' '$1 == "dtpInputDate" { print $3 + 14, int($4 + $6 / 2) }' "$state_file")
 click "$x" "$y"
