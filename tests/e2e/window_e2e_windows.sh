@@ -259,4 +259,5 @@ shot windows-during
 xdotool mousemove $(centre Label5) key alt+F4
 expect_exit 0
 check_rows TovrikLarge '2019-04-01 00:00:00' '2019-05-01 00:00:00' part
+rm -f "$work"/TovrikLarge*.db  # 160 MB; kept only when the test fails
 note "passed"
