@@ -8,13 +8,16 @@
 #      keyboard, a click on 開始, the report "12件の修正が終了しました", every row of the four
 #      tables as expected (the 12 operations of 2019/04 moved with all their rows, nothing else
 #      touched), the focus back on 開始; a second copy ends silently; Enter runs the months again
-#      and finds nothing to correct; a click on 閉じる, exit status 0.
+#      and finds nothing to correct; a click on 閉じる, exit status 0. Then with a table gone:
+#      the error box (its text also on standard error), closed with Enter, leaves the status
+#      empty and both buttons enabled.
 #   2. A database of 60,000 operations, the pickers as the window opens (the current month and
 #      2019/04), a click on 開始, and the window's close command (Alt+F4) while the run shows
 #      i/N: exit status 0, every operation fully moved or untouched, and not all of them moved
 #      (what the run had not committed was rolled back).
 #
-# Pictures of the window before, during and after a run are left in <work>/shots.
+# Pictures of the window before, during and after a run and of the error box are left in
+# <work>/shots.
 #
 # Usage: window_e2e_windows.sh <tovrik.exe> <tovrik-window-probe.exe> <tovrik-sample-db.exe>
 #                              <odbcinst.ini> <work dir>
@@ -246,6 +249,27 @@ check_rows TovrikDemo '2019-04-01 00:00:00' '2019-05-01 00:00:00' all
 click $(centre cmdEnd)
 expect_exit 0
 [ ! -s "$work/app.out" ] || fail "unexpected output: $(cat "$work/app.out")"
+
+note "1b: a run that fails shows the error box"
+sqlite3 "$work/TovrikDemo.db" "DROP TABLE OpData"
+start_app
+click $(centre cmdStart)
+# The box is modal, and its text is on standard error before it is closed.
+wait_for "error box" 'grep -qx "tovrik: Nuvral日付修正: 処理中にエラーが発生しました。" "$work/app.out"'
+grep -q "OpData" "$work/app.out" || fail "the error names no table: $(cat "$work/app.out")"
+box=
+for id in $(xdotool search --name '^Nuvral日付修正$'); do
+    [[ "$(xdotool getwindowgeometry "$id")" == *"Geometry: 312x224"* ]] || box=$id
+done
+[ -n "$box" ] || fail "no message box on the screen"
+sleep 0.5
+import -window "$box" "$shots/windows-error-box.png"
+read -r x y < <(xdotool getwindowgeometry --shell "$box" |
+                awk -F= '{ v[$1] = $2 } END { print v["X"] + v["WIDTH"] / 2, v["Y"] + v["HEIGHT"] / 2 }')
+xdotool mousemove "$x" "$y" key Return
+wait_for "the window after the error" '[ -z "$(field Label2 7)" ] && [ "$(field cmdStart 2)" = 1 ] && [ "$(field cmdEnd 2)" = 1 ]'
+click $(centre cmdEnd)
+expect_exit 0
 
 note "2: the window closed in the middle of a run"
 make_database TovrikLarge --month 2019/04 --affected 60000 --unaffected 10
