@@ -50,10 +50,16 @@ program_dir="$drive_c/Program Files/Tovrik"
 settings_dir=$drive_c/users/Public/Documents/TachographIni
 product_code=$(msiinfo export "$msi" Property | sed -n 's/^ProductCode\t\(.*\)\r*$/\1/p' | tr -d '\r')
 uninstall_key="HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product_code"
-shortcuts() {  # the Start-menu shortcuts, machine-wide or (as Wine puts them) the user's
+shortcut_files() {  # the Start-menu shortcuts, machine-wide or (as Wine puts them) the user's
     find "$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs" \
          "$drive_c"/users/*/AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs \
-         -maxdepth 1 -name '*.lnk' -printf '%f\n' 2>/dev/null | sort
+         -maxdepth 1 -name '*.lnk' 2>/dev/null | sort
+}
+shortcuts() { shortcut_files | sed 's|.*/||'; }
+shortcut_to() {  # shortcut_to <name> <file>: the shortcut <name> opens the installed <file>
+    local lnk
+    lnk=$(shortcut_files | grep -F "/$1.lnk" | head -n 1)
+    [ -n "$lnk" ] && strings -a -el "$lnk" | grep -qx "$2"
 }
 registered() { win reg query "$uninstall_key" >/dev/null 2>&1; }
 unregistered() { ! registered; }
@@ -72,6 +78,8 @@ for file in tovrik.exe tovrik-cli.exe guide-ja.txt; do
 done
 expected_shortcuts=$'Nuvral日付修正 操作ガイド.lnk\nNuvral日付修正.lnk'
 check "Start-menu shortcuts" test "$(shortcuts)" = "$expected_shortcuts"
+check "shortcut Nuvral日付修正 starts tovrik.exe" shortcut_to 'Nuvral日付修正' tovrik.exe
+check "shortcut to the guide" shortcut_to 'Nuvral日付修正 操作ガイド' guide-ja.txt
 check "registered per machine ($uninstall_key)" registered
 
 # A demo suite: the database through the SQLite ODBC driver, the data source in an ODBCSYSINI
