@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
-# The Windows package as an office installs it, under Wine, in a fresh prefix of its own
-# (scripts/wine-run, Japanese locale): msiexec /i /qn puts tovrik.exe, tovrik-cli.exe and the
-# guide into C:\Program Files\Tovrik with the Start-menu shortcuts; the installed tovrik-cli.exe
-# corrects a demo suite database (SQLite through the host's unixODBC, as in scripts/demo.sh)
-# over 2019/04; msiexec /x /qn removes the programs, the shortcuts and the product's registration
-# and leaves the suite's settings file and a server settings file beside the programs as they
-# were. Everything the test makes is removed at its end, the Wine prefix's processes included.
+# The Windows package as an office installs it, under Wine in a fresh prefix (scripts/wine-run,
+# Japanese locale): msiexec /i /qn installs the programs, the guide and the Start-menu shortcuts;
+# the installed tovrik-cli.exe corrects a demo suite database over 2019/04 (as scripts/demo.sh
+# sets it up); msiexec /x /qn removes the programs, shortcuts and registration and leaves the
+# suite's settings file and a server settings file beside the programs as they were. Everything
+# the test makes is removed at its end, the Wine prefix's processes included.
 #
 # Usage: tests/package/windows-install-test.sh <tovrik-*.msi> [tovrik-sample-db]
 #   tovrik-sample-db  the Linux tool that creates the demo database
@@ -69,8 +68,7 @@ status=0
 win msiexec /i "$(winpath "$msi")" /qn /l*v "$(winpath "$work/install.log")" || status=$?
 if [ "$status" != 0 ]; then
     echo "windows-install-test: msiexec /i ended with $status; the end of its log:" >&2
-    iconv -f UTF-16LE -t UTF-8 "$work/install.log" 2>/dev/null | tail -n 30 >&2 ||
-        tail -n 30 "$work/install.log" >&2 || true
+    iconv -c -f CP932 -t UTF-8 "$work/install.log" | tail -n 30 >&2 || true
     exit 1
 fi
 for file in tovrik.exe tovrik-cli.exe guide-ja.txt; do
