@@ -42,10 +42,11 @@ done
 
 # A Windows Installer product version is major.minor.build, each part bounded.
 version=$(sed -n 's/^project(Tovrik VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
-[[ $version =~ ^([0-9]+)\.([0-9]+)\.([0-9]+)$ ]] &&
-    [ "${BASH_REMATCH[1]}" -le 255 ] && [ "${BASH_REMATCH[2]}" -le 255 ] &&
-    [ "${BASH_REMATCH[3]}" -le 65535 ] ||
+if ! [[ $version =~ ^([0-9]{1,3})\.([0-9]{1,3})\.([0-9]{1,5})$ ]] ||
+   [ "${BASH_REMATCH[1]}" -gt 255 ] || [ "${BASH_REMATCH[2]}" -gt 255 ] ||
+   [ "${BASH_REMATCH[3]}" -gt 65535 ]; then
     fail "the project version \"$version\" in CMakeLists.txt is not major.minor.patch within 255.255.65535"
+fi
 
 if [ "$do_build" = 1 ]; then
     # TOVRIK_BUILD_GUI is the Qt window; the Windows build makes its own window.
@@ -66,7 +67,7 @@ for dll in advapi32 comctl32 comdlg32 dwmapi gdi32 imm32 kernel32 msvcrt odbc32 
 done
 for program in "${programs[@]}"; do
     imports=$(x86_64-w64-mingw32-objdump -p "$build/bin/$program" |
-              sed -n 's/^\s*DLL Name: *//p' | tr 'A-Z' 'a-z')
+              sed -n 's/^\s*DLL Name: *//p' | tr '[:upper:]' '[:lower:]')
     [ -n "$imports" ] || fail "$program: no imports found (objdump -p)"
     foreign=()
     for dll in $imports; do
@@ -74,7 +75,7 @@ for program in "${programs[@]}"; do
     done
     [ ${#foreign[@]} -eq 0 ] ||
         fail "$program imports DLLs that are not part of Windows: ${foreign[*]}"
-    echo "package-windows: $program imports only Windows DLLs:" $imports
+    echo "package-windows: $program imports only Windows DLLs: ${imports//$'\n'/ }"
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tovrik-package.XXXXXX")
