@@ -24,3 +24,9 @@ else
 fi
 "$root/scripts/fuzz.sh" "$root/build-fuzz"  # INI reader fuzzing, bounded (TOVRIK_FUZZ_SECONDS)
 "$root/scripts/windows-test.sh"  # the Windows build's tests under Wine
+# The Windows package (MSI and zip), installed, used and uninstalled under Wine.
+package=$root/build-package-windows/package
+rm -rf "$package"
+"$root/scripts/package-windows.sh" "$package"
+"$root/tests/package/windows-install-test.sh" "$package"/tovrik-*-x64.msi \
+    "$build/tools/sampledata/tovrik-sample-db"

@@ -6,6 +6,8 @@
 # file and code page tests again under en_US (code page 1252). Each run makes its Wine prefix in
 # the build folder and removes it at its end. The packages come from scripts/packages.txt
 # (scripts/setup.sh). Usage: scripts/windows-test.sh [build-dir]
+# The Windows window, tovrik.exe, is among the programs built; its end-to-end test
+# (window_e2e_windows) runs under Wine on an X server of its own.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-windows}

@@ -1,0 +1,287 @@
+#!/usr/bin/env bash
+# The Windows window, tovrik.exe, end to end under Wine on a private X server, driven as an
+# operator drives it: the mouse and the keyboard through xdotool, what the window shows read by
+# tovrik-window-probe.exe (as accessibility tools read it), the database through Windows ODBC
+# (Wine's odbc32 and the host's SQLite driver) and checked row by row with sqlite3.
+#
+#   1. A demo database: Tab through the focus order, both month pickers set to 2019/04 with the
+#      keyboard, a click on 開始, the report "12件の修正が終了しました", every row of the four
+#      tables as expected (the 12 operations of 2019/04 moved with all their rows, nothing else
+#      touched), the focus back on 開始; a second copy ends silently; Enter runs the months again
+#      and finds nothing to correct; a click on 閉じる, exit status 0. Then with a table gone:
+#      the error box (its text also on standard error), closed with Enter, leaves the status
+#      empty and both buttons enabled.
+#   2. A database of 60,000 operations, the pickers as the window opens (the current month and
+#      2019/04), a click on 開始, and the window's close command (Alt+F4) while the run shows
+#      i/N: exit status 0, every operation fully moved or untouched, and not all of them moved
+#      (what the run had not committed was rolled back).
+#
+# Pictures of the window before, during and after a run and of the error box are left in
+# <work>/shots.
+#
+# Usage: window_e2e_windows.sh <tovrik.exe> <tovrik-window-probe.exe> <tovrik-sample-db.exe>
+#                              <odbcinst.ini> <work dir>
+set -euo pipefail
+[ $# -eq 5 ] || { echo "usage: $0 tovrik.exe probe.exe sample-db.exe odbcinst.ini work-dir" >&2; exit 64; }
+app=$(realpath "$1") probe=$(realpath "$2") sampledb=$(realpath "$3") odbcinst=$(realpath "$4")
+work=$(realpath -m "$5")
+root=$(cd "$(dirname "$0")/../.." && pwd)
+winerun=$root/scripts/wine-run
+wine=$work/wine
+shots=$work/shots
+timeout=60
+
+fail() {
+    echo "window-e2e: FAIL: $*" >&2
+    exit 1
+}
+note() { echo "window-e2e: $*"; }
+
+# Everything this test started goes at its end: the program, Wine, the X server.
+xvfb_pid=
+app_pid=
+cleanup() {
+    if [ -n "$app_pid" ]; then kill "$app_pid" 2>/dev/null || true; fi
+    "$winerun" --stop "$wine" || true
+    if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+}
+trap cleanup EXIT
+trap 'exit 1' TERM INT
+
+"$winerun" --stop "$wine"
+rm -rf "$work"
+mkdir -p "$work/odbc" "$shots"
+
+# A private X server; without a window manager, windows have no title bar.
+Xvfb -displayfd 3 -nolisten tcp -screen 0 800x600x24 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+export DISPLAY=:$(head -n 1 "$work/display")
+
+# A Wine prefix of this test (the desktop process it starts keeps the display it started with).
+# Windows fonts the window and its message boxes name are drawn with the IPA gothic fonts;
+# without this, Wine draws digits and Latin letters as boxes. The half-width digits of IPAGothic
+# are as wide as those of the Windows fonts.
+"$winerun" "$wine" cmd /c exit
+{
+    printf '\xff\xfe'
+    {
+        printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+        printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
+        for name in "ＭＳ Ｐゴシック" "MS PGothic" "ＭＳ ゴシック" "MS Gothic" "MS UI Gothic" \
+                    "MS Shell Dlg" "MS Shell Dlg 2" "Tahoma" "Meiryo UI" "Yu Gothic UI"; do
+            printf '"%s"="IPAGothic"\r\n' "$name"
+        done
+    } | iconv -f UTF-8 -t UTF-16LE
+} >"$work/fonts.reg"
+"$winerun" "$wine" regedit /S "Z:${work//\//\\}\\fonts.reg"
+
+# The suite's settings in the prefix's own public folder (Wine sets "PUBLIC" itself): the data
+# source, and the copy marker that keeps the registry out of it.
+settings=$wine/prefix/drive_c/users/Public/Documents/TachographIni
+mkdir -p "$settings"
+write_settings() {
+    printf '%s\r\n' '[AllUser\\]' 'CopyFlg=1' '[Config]' 'TachographIni=True' \
+        '[AllUser\ZuzurodeZoz\Login]' "DSN=$1" 'DBN=' 'UID=' 'PWD=' >"$settings/TachoGraph.int"
+}
+cp "$odbcinst" "$work/odbc/odbcinst.ini"
+export ODBCSYSINI=$work/odbc
+
+# make_database <name> <tovrik-sample-db options...>: <work>/<name>.db behind the data source
+# <name>, and an untouched copy <work>/<name>-original.db to judge the rows against.
+make_database() {
+    local name=$1
+    shift
+    printf '[%s]\nDriver=SQLite3\nDatabase=%s\n\n' "$name" "$work/$name.db" >>"$work/odbc/odbc.ini"
+    "$winerun" "$wine" "$sampledb" --connect "DSN=$name;" "$@" >/dev/null
+    cp "$work/$name.db" "$work/$name-original.db"
+}
+
+probe() { "$winerun" "$wine" "$probe" "$@"; }
+# The state of one control: field 2 enabled, 3-6 the box on the screen, 7 the text.
+state_file=$work/state.txt
+read_state() { probe state >"$state_file" 2>/dev/null; }
+field() { awk -F '\t' -v name="$1" -v n="$2" '$1 == name { print $n }' "$state_file"; }
+centre() { awk -F '\t' -v name="$1" '$1 == name { print int($3 + $5 / 2), int($4 + $6 / 2) }' "$state_file"; }
+focused() { sed -n 's/^focus //p' "$state_file"; }
+
+# wait_for <description> <shell condition>: polls the window's state until the condition holds.
+wait_for() {
+    local what=$1 condition=$2 deadline=$((SECONDS + timeout))
+    while :; do
+        if read_state && eval "$condition"; then return 0; fi
+        if [ -n "$app_pid" ] && ! kill -0 "$app_pid" 2>/dev/null; then
+            fail "the program ended while waiting for $what: $(cat "$work/app.out")"
+        fi
+        [ $SECONDS -lt $deadline ] || fail "no $what within ${timeout}s; window: $(cat "$state_file"); output: $(cat "$work/app.out")"
+        sleep 0.2
+    done
+}
+
+start_app() {
+    : >"$work/app.out"
+    USERNAME=operator "$winerun" "$wine" "$app" >>"$work/app.out" 2>&1 &
+    app_pid=$!
+    wait_for "window" '[ "$(field Label3 7)" = "接続データベース：" ]'
+}
+
+# expect_exit <status>: the program ends by itself within the time limit with that status.
+expect_exit() {
+    local deadline=$((SECONDS + timeout)) status=0
+    while kill -0 "$app_pid" 2>/dev/null; do
+        [ $SECONDS -lt $deadline ] || fail "the program did not end within ${timeout}s"
+        sleep 0.2
+    done
+    wait "$app_pid" || status=$?
+    app_pid=
+    [ "$status" = "$1" ] || fail "exit status $status, expected $1; output: $(cat "$work/app.out")"
+}
+
+click() {
+    xdotool mousemove "$1" "$2" click 1
+}
+
+# The window's client area on the screen, from Label1 at (8, 8).
+shot() {
+    local left top
+    read -r left top < <(awk -F '\t' '$1 == "Label1" { print $3 - 8, $4 - 8 }' "$state_file")
+    import -window root -crop "312x224+$left+$top" +repage "$shots/$1.png"
+}
+
+# check_rows <name> <from> <to> all|part: every row of the four tables of <name>.db against its
+# original: the operations read in between <from> (inclusive) and <to> (exclusive) and dated
+# before 2008 moved by exactly 7168 days in every date column of every row (all of them, or
+# fewer than all and the rest untouched, each one whole), every other row untouched.
+check_rows() {
+    local name=$1 from=$2 to=$3 mode=$4
+    local moved="round((julianday(n.%s) - julianday(o.%s)) * 86400000) = 7168 * 86400000"
+    row_state() {  # <table> <key columns> <date columns...>
+        local table=$1 keys=$2 same="" shifted="" column
+        shift 2
+        for column in "$@"; do
+            same+="${same:+ AND }n.$column IS o.$column"
+            # shellcheck disable=SC2059
+            shifted+="${shifted:+ AND }$(printf "$moved" "$column" "$column")"
+        done
+        local id=GeneralID
+        [ "$table" = General ] && id=ID
+        echo "SELECT n.$id AS id, CASE WHEN $same THEN 'same' WHEN $shifted THEN 'moved'" \
+             "ELSE 'bad' END AS st FROM main.$table n JOIN o.$table o USING ($keys)"
+    }
+    local report
+    report=$(sqlite3 -batch "$work/$name.db" <<SQL
+ATTACH '$work/$name-original.db' AS o;
+CREATE TEMP TABLE selected AS SELECT ID FROM o.General
+    WHERE InputDate >= '$from' AND InputDate < '$to' AND Date < '2008-01-01 00:00:00';
+CREATE TEMP TABLE rows AS
+    $(row_state General ID Date StartTime EndTime)
+    UNION ALL $(row_state DriversTime "GeneralID, DriverID" StartTime EndTime Date)
+    UNION ALL $(row_state EventLog "GeneralID, SeqNo" Date)
+    UNION ALL $(row_state OpData "GeneralID, Page" RecDate RecStart RecEnd);
+SELECT 'rows', count(*) FROM rows;
+SELECT 'rows-before', (SELECT count(*) FROM o.General) + (SELECT count(*) FROM o.DriversTime)
+    + (SELECT count(*) FROM o.EventLog) + (SELECT count(*) FROM o.OpData);
+SELECT 'rows-now', (SELECT count(*) FROM General) + (SELECT count(*) FROM DriversTime)
+    + (SELECT count(*) FROM EventLog) + (SELECT count(*) FROM OpData);
+SELECT 'bad', count(*) FROM rows WHERE st = 'bad';
+SELECT 'split', count(*) FROM (SELECT id FROM rows GROUP BY id HAVING count(DISTINCT st) > 1);
+SELECT 'moved-unselected', count(*) FROM rows WHERE st = 'moved' AND id NOT IN selected;
+SELECT 'selected', count(*) FROM selected;
+SELECT 'moved', count(DISTINCT id) FROM rows WHERE st = 'moved';
+SQL
+    )
+    value() { awk -F '|' -v key="$1" '$1 == key { print $2 }' <<<"$report"; }
+    note "$name: $(tr '\n|' ' =' <<<"$report")"
+    [ "$(value rows)" = "$(value rows-before)" ] && [ "$(value rows)" = "$(value rows-now)" ] ||
+        fail "$name: rows were added or lost"
+    [ "$(value bad)" = 0 ] || fail "$name: rows with dates neither untouched nor moved by 1024 weeks"
+    [ "$(value split)" = 0 ] || fail "$name: operations moved in part"
+    [ "$(value moved-unselected)" = 0 ] || fail "$name: operations outside the selection moved"
+    local selected moved_ops
+    selected=$(value selected) moved_ops=$(value moved)
+    if [ "$mode" = all ]; then
+        [ "$moved_ops" = "$selected" ] || fail "$name: $moved_ops of $selected operations moved"
+    else
+        [ "$moved_ops" -lt "$selected" ] || fail "$name: all $selected operations moved; the close came too late"
+    fi
+}
+
+note "1: a run over 2019/04 on a demo database"
+make_database TovrikDemo --month 2019/04 --affected 12 --unaffected 8 --other-month 4
+write_settings TovrikDemo
+start_app
+[ "$(focused)" = dtpInputDate ] || fail "the focus is on $(focused), not on dtpInputDate"
+[ "$(field dtpInputEnd 7)" = 2019/04 ] || fail "dtpInputEnd shows $(field dtpInputEnd 7)"
+shot windows-before
+# Tab follows the focus order and comes round to the first picker again.
+xdotool mousemove $(centre Label5)
+for next in cmdStart cmdEnd dtpInputEnd dtpInputDate; do
+    xdotool key Tab
+    wait_for "the focus on $next" '[ "$(focused)" = '"$next"' ]'
+done
+# The year field is the picker's left part: click it, type the year, step right, type the month.
+read -r x y < <(awk -F '\t' '$1 == "dtpInputDate" { print $3 + 14, int($4 + $6 / 2) }' "$state_file")
+click "$x" "$y"
+xdotool type --delay 50 2019
+xdotool key Right
+xdotool type --delay 50 04
+wait_for "2019/04 on dtpInputDate" '[ "$(field dtpInputDate 7)" = 2019/04 ]'
+click $(centre cmdStart)
+wait_for "report" '[ "$(field cmdEnd 2)" = 1 ] && [[ "$(field Label2 7)" == 12件の修正が終了しました* ]]'
+[[ "$(field Label2 7)" =~ ^12件の修正が終了しました\ \|\ 開始：[0-9/]+\ [0-9:]+\ \|\ 終了：[0-9/]+\ [0-9:]+$ ]] ||
+    fail "report: $(field Label2 7)"
+[ "$(field pbrCount 7)" = 12/12 ] || fail "bar at $(field pbrCount 7), expected full"
+[ "$(field cmdStart 2)" = 1 ] || fail "開始 stays disabled"
+[ "$(focused)" = cmdStart ] || fail "after the run the focus is on $(focused), not on 開始"
+shot windows-after
+check_rows TovrikDemo '2019-04-01 00:00:00' '2019-05-01 00:00:00' all
+# A second copy ends at once and silently, and leaves the first one running.
+second=0
+USERNAME=operator "$winerun" "$wine" "$app" >"$work/second.out" 2>&1 || second=$?
+[ "$second" = 0 ] && [ ! -s "$work/second.out" ] ||
+    fail "second copy: exit status $second, output: $(cat "$work/second.out")"
+kill -0 "$app_pid" || fail "the first copy ended"
+# Enter on the focused 開始 runs the same months again: nothing is left to correct.
+xdotool mousemove $(centre Label5) key Return
+wait_for "second run" '[ "$(field Label2 7)" = 修正が必要なデータはありません ] && [ "$(field cmdStart 2)" = 1 ]'
+check_rows TovrikDemo '2019-04-01 00:00:00' '2019-05-01 00:00:00' all
+click $(centre cmdEnd)
+expect_exit 0
+[ ! -s "$work/app.out" ] || fail "unexpected output: $(cat "$work/app.out")"
+
+note "1b: a run that fails shows the error box"
+sqlite3 "$work/TovrikDemo.db" "DROP TABLE OpData"
+start_app
+click $(centre cmdStart)
+# The box is modal, and its text is on standard error before it is closed.
+wait_for "error box" 'grep -qx "tovrik: Nuvral日付修正: 処理中にエラーが発生しました。" "$work/app.out"'
+grep -q "OpData" "$work/app.out" || fail "the error names no table: $(cat "$work/app.out")"
+box=
+for id in $(xdotool search --name '^Nuvral日付修正$'); do
+    [[ "$(xdotool getwindowgeometry "$id")" == *"Geometry: 312x224"* ]] || box=$id
+done
+[ -n "$box" ] || fail "no message box on the screen"
+sleep 0.5
+import -window "$box" "$shots/windows-error-box.png"
+read -r x y < <(xdotool getwindowgeometry --shell "$box" |
+                awk -F= '{ v[$1] = $2 } END { print v["X"] + v["WIDTH"] / 2, v["Y"] + v["HEIGHT"] / 2 }')
+xdotool mousemove "$x" "$y" key Return
+wait_for "the window after the error" '[ -z "$(field Label2 7)" ] && [ "$(field cmdStart 2)" = 1 ] && [ "$(field cmdEnd 2)" = 1 ]'
+click $(centre cmdEnd)
+expect_exit 0
+
+note "2: the window closed in the middle of a run"
+make_database TovrikLarge --month 2019/04 --affected 60000 --unaffected 10
+write_settings TovrikLarge
+start_app
+click $(centre cmdStart)
+# The close comes at the first progress shown (the whole run takes some 6 s here).
+wait_for "progress" '[[ "$(field Label2 7)" =~ ^[0-9]+/60000$ ]] && [ "$(field Label2 7)" != 60000/60000 ]'
+shot windows-during
+# The window's own close command, from the keyboard (the pointer gives the window the focus).
+xdotool mousemove $(centre Label5) key alt+F4
+expect_exit 0
+check_rows TovrikLarge '2019-04-01 00:00:00' '2019-05-01 00:00:00' part
+rm -f "$work"/TovrikLarge*.db  # 160 MB; kept only when the test fails
+note "passed"

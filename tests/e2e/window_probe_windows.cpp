@@ -1,0 +1,112 @@
+// tovrik-window-probe: what the running Windows frmMain shows, seen from another process as
+// accessibility tools see it, for the window's end-to-end test (the X server sees one window
+// and none of its controls).
+//
+//   tovrik-window-probe state   one line per control: name, enabled (0/1), its box on the
+//                               screen (left top width height) and its text (line breaks as
+//                               " | "; the bar: value/maximum), tab-separated; then the line
+//                               "focus <name>"
+//   tovrik-window-probe close   the window's own close command, as its title bar's X gives it
+//
+// Exit status 0, or 3 when no frmMain is open.
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <string>
+
+#include "common/utf.h"
+#include "win32/control_ids.h"
+
+namespace {
+
+using namespace tovrik::win32;
+
+struct NamedControl {
+    int Id;
+    const char* Name;
+};
+
+constexpr NamedControl kControls[] = {
+    {kLabel1, "Label1"},           {kLabel2, "Label2"},     {kLabel3, "Label3"},
+    {kLabel4, "Label4"},           {kLabel5, "Label5"},     {kDtpInputDate, "dtpInputDate"},
+    {kDtpInputEnd, "dtpInputEnd"}, {kPbrCount, "pbrCount"}, {kCmdStart, "cmdStart"},
+    {kCmdEnd, "cmdEnd"},
+};
+
+constexpr UINT kAnswerTimeoutMs = 5000;
+
+void Write(const std::string& text) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()),
+              &written, nullptr);
+}
+
+LRESULT Ask(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR answer = 0;
+    if (SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kAnswerTimeoutMs,
+                            &answer) == 0) {
+        return -1;
+    }
+    return static_cast<LRESULT>(answer);
+}
+
+std::string TextOf(HWND control) {
+    const LRESULT length = Ask(control, WM_GETTEXTLENGTH, 0, 0);
+    if (length <= 0) return "";
+    std::u16string text(static_cast<std::size_t>(length) + 1, u'\0');
+    const LRESULT copied =
+        Ask(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
+    std::string result;
+    for (const char c : tovrik::Utf16ToUtf8(text)) {
+        if (c == '\r') continue;
+        result += c == '\n' ? std::string(" | ") : std::string(1, c);
+    }
+    return result;
+}
+
+int State(HWND window) {
+    const HWND focus = [window] {
+        GUITHREADINFO info{};
+        info.cbSize = sizeof(info);
+        const DWORD thread = GetWindowThreadProcessId(window, nullptr);
+        return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+    }();
+    std::string focusName = "-";
+    for (const NamedControl& named : kControls) {
+        const HWND control = GetDlgItem(window, named.Id);
+        if (control == nullptr) continue;
+        RECT box{};
+        GetWindowRect(control, &box);
+        std::string text = named.Id == kPbrCount
+                               ? std::to_string(Ask(control, PBM_GETPOS, 0, 0)) + "/" +
+                                     std::to_string(Ask(control, PBM_GETRANGE, FALSE, 0))
+                               : TextOf(control);
+        Write(std::string(named.Name) + "\t" + (IsWindowEnabled(control) ? "1" : "0") + "\t" +
+              std::to_string(box.left) + "\t" + std::to_string(box.top) + "\t" +
+              std::to_string(box.right - box.left) + "\t" + std::to_string(box.bottom - box.top) +
+              "\t" + text + "\n");
+        if (control == focus) focusName = named.Name;
+    }
+    Write("focus " + focusName + "\n");
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string command = argc > 1 ? argv[1] : "";
+    if (command != "state" && command != "close") {
+        Write("usage: tovrik-window-probe state|close\n");
+        return 64;
+    }
+    const HWND window = FindWindowW(kMainWindowClass, nullptr);
+    if (window == nullptr || !IsWindowVisible(window)) return 3;
+    if (command == "close") {
+        PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        return 0;
+    }
+    return State(window);
+}
