@@ -51,7 +51,8 @@ fi
 if [ "$do_build" = 1 ]; then
     # TOVRIK_BUILD_GUI is the Qt window; the Windows build makes its own window.
     cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-        -DCMAKE_BUILD_TYPE=Release -DTOVRIK_BUILD_TESTS=OFF -DTOVRIK_BUILD_GUI=OFF >/dev/null
+        -DCMAKE_BUILD_TYPE=Release -DTOVRIK_BUILD_TESTS=OFF -DTOVRIK_BUILD_GUI=OFF \
+        -DTOVRIK_WERROR=ON >/dev/null
     cmake --build "$build" -j "$(nproc)"
 fi
 for program in "${programs[@]}"; do
