@@ -60,19 +60,21 @@ done
 desktop-file-validate /usr/share/applications/tovrik.desktop
 
 # --version: the package's version, before any start-up step (no display, no settings).
-out=$(env -u DISPLAY -u WAYLAND_DISPLAY tovrik --version | head -n 1)
+# The package's programs by their full names: a copy from "cmake --install" in /usr/local/bin may
+# come first on the PATH.
+out=$(env -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/tovrik --version | head -n 1)
 [ "$out" = "tovrik $version" ] || fail "tovrik --version printed '$out'"
-out=$(tovrik-cli --version | head -n 1)
+out=$(/usr/bin/tovrik-cli --version | head -n 1)
 [ "$out" = "tovrik-cli $version" ] || fail "tovrik-cli --version printed '$out'"
-status=0; tovrik-cli --version --from 2019/04 --to 2019/04 2>/dev/null || status=$?
+status=0; /usr/bin/tovrik-cli --version --from 2019/04 --to 2019/04 2>/dev/null || status=$?
 [ "$status" = 64 ] || fail "--version with a run's arguments ended with $status, not 64"
-tovrik-cli --help | grep -q 'man tovrik-cli' || fail "--help does not name the manual page"
+/usr/bin/tovrik-cli --help | grep -q 'man tovrik-cli' || fail "--help does not name the manual page"
 
 # The manual pages are found and render without warnings.
 for page in tovrik tovrik-cli; do
-    [ "$(man -w "$page")" = "/usr/share/man/man1/$page.1.gz" ] || fail "man -w $page"
-    LC_ALL=C.UTF-8 MANWIDTH=80 MANPAGER=cat man --warnings "$page" > "$work/$page.txt" \
-        2> "$work/$page.err"
+    man -aw "$page" | grep -qx "/usr/share/man/man1/$page.1.gz" || fail "man does not find $page"
+    LC_ALL=C.UTF-8 MANWIDTH=80 MANPAGER=cat man --warnings -l "/usr/share/man/man1/$page.1.gz" \
+        > "$work/$page.txt" 2> "$work/$page.err"
     [ ! -s "$work/$page.err" ] || { cat "$work/$page.err" >&2; fail "man $page warns"; }
     grep -q '^EXIT STATUS' "$work/$page.txt" || fail "man $page has no EXIT STATUS"
 done
@@ -87,7 +89,8 @@ echo "$out" | grep -qx '12件の修正が終了しました' || { echo "$out"; f
 as_nobody_fails() {
     local status=0
     (cd / && setpriv --reuid=nobody --regid=nogroup --clear-groups \
-        env -u public HOME=/nonexistent XDG_RUNTIME_DIR= tovrik-cli --from 2019/04 --to 2019/04) \
+        env -u public HOME=/nonexistent XDG_RUNTIME_DIR= /usr/bin/tovrik-cli --from 2019/04 \
+        --to 2019/04) \
         > /dev/null 2> "$work/nobody.err" || status=$?
     [ "$status" = 2 ] || { cat "$work/nobody.err" >&2; fail "unwritable settings: status $status"; }
     grep -q '運行解析の設定書込み権限がありません' "$work/nobody.err" &&
@@ -105,7 +108,7 @@ else
     as_nobody_fails
     # Root can write it: the settings file there is read and written (a dry run changes nothing).
     env -u public ODBCSYSINI="$work/demo/odbc" XDG_RUNTIME_DIR="$work/demo/run" \
-        tovrik-cli --from 2019/04 --to 2019/04 --dry-run > /dev/null
+        /usr/bin/tovrik-cli --from 2019/04 --to 2019/04 --dry-run > /dev/null
     settings_sum=$(sha256sum < "$settings_dir/TachoGraph.int")
 fi
 
