@@ -212,7 +212,12 @@ private:
         if (!journal_) return;
         std::vector<JournalEntry> entries;
         entries.reserve(chunk.size());
-        for (std::size_t i = 0; i < chunk.size() && i < moved.size(); ++i) {
+        for (std::size_t i = 0; i < chunk.size(); ++i) {
+            if (i >= moved.size() || moved[i].Id != chunk[i].Id) {
+                throw db::DbError("The rows moved do not match the chunk at ID " +
+                                      std::to_string(chunk[i].Id),
+                                  {});
+            }
             JournalEntry entry;
             entry.Id = chunk[i].Id;
             entry.InputDate = chunk[i].InputDateText;
