@@ -149,7 +149,8 @@ std::vector<MovedOperation> ChunkMover::Move(const std::vector<SelectedOperation
         general += " FROM (VALUES ";
         for (const auto& operation : chunk) {
             if (&operation != &chunk.front()) general += ',';
-            general += "(" + std::to_string(operation.Id) + "," + operation.DateLiteral + ")";
+            general.append("(").append(std::to_string(operation.Id)).append(",");
+            general.append(operation.DateLiteral).append(")");
         }
         general +=
             ") AS Selected(SelectedId,SelectedDate) WHERE ID=SelectedId AND "

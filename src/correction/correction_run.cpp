@@ -192,6 +192,14 @@ public:
 
 private:
     void Commit(RunTransaction& transaction) {
+        if (journal_) {
+            try {
+                journal_->Sync();  // the transaction's lines are on the disk before it commits
+            } catch (const JournalError& error) {
+                transaction.Rollback();
+                throw std::runtime_error(error.what());
+            }
+        }
         const auto started = SteadyClock::now();
         transaction.Commit();
         sizer_.ObserveRoundTrip(SteadyClock::now() - started);
@@ -206,7 +214,7 @@ private:
         }
     }
 
-    // The chunk's lines, on disk before its transaction commits.
+    // The chunk's lines, written in its transaction (and synced to the disk before the commit).
     void Record(const std::vector<SelectedOperation>& chunk,
                 const std::vector<MovedOperation>& moved) {
         if (!journal_) return;

@@ -44,7 +44,11 @@ std::string Line(const std::vector<std::string>& fields) {
     return line + "\t" + Hex(Crc32(line)) + "\n";
 }
 
-std::string Two(int value) { return (value < 10 ? "0" : "") + std::to_string(value); }
+std::string Two(int value) {
+    std::string text = std::to_string(value);
+    if (value < 10) text.insert(0, 1, '0');
+    return text;
+}
 
 std::string FileStamp(const DateTime& start) {
     return std::to_string(start.Year) + Two(start.Month) + Two(start.Day) + "-" + Two(start.Hour) +
@@ -138,8 +142,9 @@ JournalWriter::JournalWriter(const JournalSetup& setup, JournalKind kind, const 
         CreateFolderIfMissing(setup.Folder);
         const std::string stem = setup.Folder + kPathSeparator + FileStamp(start);
         for (int attempt = 1; !file_; ++attempt) {
-            const std::string path =
-                stem + (attempt == 1 ? "" : "-" + std::to_string(attempt)) + ".tsv";
+            std::string path = stem;
+            if (attempt > 1) path.append("-").append(std::to_string(attempt));
+            path.append(".tsv");
             // Taken (two runs in one second): the next name; anything else is the error.
             std::FILE* existing = std::fopen(path.c_str(), "rb");
             if (existing != nullptr && attempt < 1000) {
@@ -163,7 +168,7 @@ JournalWriter::JournalWriter(const JournalSetup& setup, JournalKind kind, const 
         for (const std::string& part : SplitFields(range)) rangeLine.push_back(JournalField(part));
         header.push_back(rangeLine);
         header.emplace_back(std::begin(kColumns), std::end(kColumns));
-        Write(header);
+        Write(header, true);
     } catch (const JournalError&) {
         throw;
     } catch (const std::exception& error) {
@@ -175,11 +180,20 @@ JournalWriter::~JournalWriter() = default;
 
 const std::string& JournalWriter::Path() const { return file_->Path(); }
 
-void JournalWriter::Write(const std::vector<std::vector<std::string>>& lines) {
+void JournalWriter::Write(const std::vector<std::vector<std::string>>& lines, bool sync) {
     std::string text;
     for (const auto& fields : lines) text += Line(fields);
     try {
         file_->Append(text);
+        if (sync) file_->Sync();
+    } catch (const std::exception& error) {
+        throw JournalError(std::string("作業記録を書けません: ") + error.what());
+    }
+}
+
+void JournalWriter::Sync() {
+    try {
+        file_->Sync();
     } catch (const std::exception& error) {
         throw JournalError(std::string("作業記録を書けません: ") + error.what());
     }
@@ -196,17 +210,17 @@ void JournalWriter::Add(const std::vector<JournalEntry>& entries) {
                          std::to_string(entry.DependentRows[1]),
                          std::to_string(entry.DependentRows[2])});
     }
-    Write(lines);
+    Write(lines, false);
     uncommitted_ += static_cast<int>(entries.size());
 }
 
 void JournalWriter::MarkCommitted() {
     if (uncommitted_ == 0) return;
-    Write({{kCommitted, std::to_string(uncommitted_)}});
+    Write({{kCommitted, std::to_string(uncommitted_)}}, false);
     uncommitted_ = 0;
 }
 
-void JournalWriter::End(const std::string& outcome) { Write({{kEnd, outcome}}); }
+void JournalWriter::End(const std::string& outcome) { Write({{kEnd, outcome}}, true); }
 
 Journal ReadJournal(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -60,19 +60,22 @@ public:
                   const std::string& range);
     ~JournalWriter();
 
-    // Writes one line per operation, on disk when this returns: call before the transaction
-    // that moved them commits.
+    // Writes one line per operation moved in the open transaction.
     void Add(const std::vector<JournalEntry>& entries);
-    // After the commit: marks every line since the last mark committed (nothing when none).
+    // Right before the commit: every line written so far is on the disk when this returns.
+    void Sync();
+    // After the commit: marks every line since the last mark committed (nothing when none). The
+    // mark survives a crash of the program at once, one of the machine from the next Sync (or
+    // End) on: until then a lost mark leaves those lines looking uncommitted, never the reverse.
     void MarkCommitted();
-    // The run's last line: "completed", "failed" or "interrupted".
+    // The run's last line, on the disk: "completed", "failed" or "interrupted".
     void End(const std::string& outcome);
 
     const std::string& Path() const;
     int Uncommitted() const { return uncommitted_; }
 
 private:
-    void Write(const std::vector<std::vector<std::string>>& lines);
+    void Write(const std::vector<std::vector<std::string>>& lines, bool sync);
     std::unique_ptr<DurableFile> file_;
     int uncommitted_ = 0;
 };

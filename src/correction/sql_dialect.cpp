@@ -10,7 +10,8 @@ static_assert(kRolloverDays == RolloverWeeks * 7);
 
 // "+7168 days", "-7168 days": a SQLite date modifier.
 std::string DaysModifier(int days) {
-    return "'" + std::string(days < 0 ? "" : "+") + std::to_string(days) + " days'";
+    std::string modifier = days < 0 ? "'" : "'+";
+    return modifier.append(std::to_string(days)).append(" days'");
 }
 
 // The first moment whose move lies after the year 9999 (days > 0), or the first moment whose move

@@ -185,6 +185,7 @@ UndoReport RunUndo(db::Connection& connection, const Journal& journal,
                     }
                 }
                 writer->Add(lines);
+                writer->Sync();
                 transaction.Commit();
                 writer->MarkCommitted();
             }

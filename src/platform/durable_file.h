@@ -5,9 +5,9 @@
 
 namespace tovrik {
 
-// A new file that is only appended to, and whose appended text is on the disk (not only in the
-// system's cache) when Append returns: a record that survives a crash of the program or of the
-// machine up to its last complete Append.
+// A new file that is only appended to. Appended text survives a crash of the program at once,
+// and a crash of the machine once Sync has returned (it is then on the disk, not only in the
+// system's cache).
 class DurableFile {
 public:
     // Creates `path`, which must not exist yet. Throws std::runtime_error naming the path and the
@@ -17,9 +17,11 @@ public:
     DurableFile(const DurableFile&) = delete;
     DurableFile& operator=(const DurableFile&) = delete;
 
-    // Writes `text` at the end and waits until it is on the disk. Throws std::runtime_error
-    // naming the path and the system's reason.
+    // Writes `text` at the end. Throws std::runtime_error naming the path and the system's
+    // reason.
     void Append(const std::string& text);
+    // Waits until everything appended is on the disk. Throws as Append.
+    void Sync();
     const std::string& Path() const { return path_; }
 
 private:

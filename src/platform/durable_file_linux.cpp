@@ -47,6 +47,9 @@ void DurableFile::Append(const std::string& text) {
         if (n <= 0) Fail("書き込めません:", path_, n < 0 ? errno : ENOSPC);
         written += static_cast<std::size_t>(n);
     }
+}
+
+void DurableFile::Sync() {
     while (::fsync(handle_->Fd) != 0) {
         if (errno != EINTR) Fail("ディスクに書き込めません:", path_, errno);
     }

@@ -61,6 +61,9 @@ void DurableFile::Append(const std::string& text) {
         }
         written += n;
     }
+}
+
+void DurableFile::Sync() {
     if (!FlushFileBuffers(handle_->File)) Fail("ディスクに書き込めません:", path_, GetLastError());
 }
 
