@@ -45,40 +45,35 @@ std::vector<MonthScan> ScanAffectedMonths(db::Connection& connection,
     const std::string unreadable =
         sqlite ? "CASE WHEN " + Readable(dialect, "Date") + " THEN 0 ELSE 1 END" : "0";
 
-    std::map<int, MonthScan> months;
-    {
-        auto statement = connection.Query(
-            "SELECT M,COUNT(*) AS N,MIN(D) AS Earliest,MAX(D) AS Latest,SUM(U) AS Unreadable "
-            "FROM (SELECT " + month + " AS M," + readableDate + " AS D," + unreadable +
-            " AS U FROM General " + condition + ") AS s GROUP BY M");
-        statement.Execute();
-        while (statement.Fetch()) {
-            const int key = static_cast<int>(statement.GetInt("M").value_or(kUnknownMonth));
-            MonthScan& scan = months[key];
-            if (key != kUnknownMonth) scan.YearMonth = key;
-            scan.Operations = statement.GetInt("N").value_or(0);
-            scan.EarliestDate = ReadDate(dialect, statement, "Earliest");
-            scan.LatestDate = ReadDate(dialect, statement, "Latest");
-            scan.UnreadableDates = statement.GetInt("Unreadable").value_or(0);
-        }
+    // One statement: each operation's dependent rows are counted through the primary keys,
+    // which lead with GeneralID, and its month is worked out once (a join would work it out
+    // for every dependent row).
+    const std::string names[] = {"C0", "C1", "C2"};
+    static_assert(std::size(names) == std::size(kDependents));
+    std::string counts;
+    std::string sums;
+    for (std::size_t i = 0; i < std::size(kDependents); ++i) {
+        const std::string& name = names[i];
+        counts += ",(SELECT COUNT(*) FROM " + std::string(kDependents[i].Name) +
+                  " WHERE GeneralID=General.ID) AS " + name;
+        sums += ",SUM(" + name + ") AS " + name;
     }
-    if (!months.empty()) {
-        std::string sql;
-        for (std::size_t i = 0; i < std::size(kDependents); ++i) {
-            if (i > 0) sql += " UNION ALL ";
-            sql += "SELECT " + std::to_string(i) + " AS T,g.M AS M,COUNT(*) AS N FROM " +
-                   kDependents[i].Name + " d JOIN (SELECT ID," + month + " AS M FROM General " +
-                   condition + ") g ON d.GeneralID=g.ID GROUP BY g.M";
-        }
-        auto statement = connection.Query(sql);
-        statement.Execute();
-        while (statement.Fetch()) {
-            const auto table = static_cast<std::size_t>(statement.GetInt("T").value_or(0));
-            const int key = static_cast<int>(statement.GetInt("M").value_or(kUnknownMonth));
-            const auto found = months.find(key);
-            if (table < std::size(kDependents) && found != months.end()) {
-                found->second.DependentRows[table] = statement.GetInt("N").value_or(0);
-            }
+    std::map<int, MonthScan> months;
+    auto statement = connection.Query(
+        "SELECT M,COUNT(*) AS N,MIN(D) AS Earliest,MAX(D) AS Latest,SUM(U) AS Unreadable" + sums +
+        " FROM (SELECT " + month + " AS M," + readableDate + " AS D," + unreadable + " AS U" +
+        counts + " FROM General " + condition + ") AS s GROUP BY M");
+    statement.Execute();
+    while (statement.Fetch()) {
+        const int key = static_cast<int>(statement.GetInt("M").value_or(kUnknownMonth));
+        MonthScan& scan = months[key];
+        if (key != kUnknownMonth) scan.YearMonth = key;
+        scan.Operations = statement.GetInt("N").value_or(0);
+        scan.EarliestDate = ReadDate(dialect, statement, "Earliest");
+        scan.LatestDate = ReadDate(dialect, statement, "Latest");
+        scan.UnreadableDates = statement.GetInt("Unreadable").value_or(0);
+        for (std::size_t i = 0; i < scan.DependentRows.size(); ++i) {
+            scan.DependentRows[i] = statement.GetInt(names[i]).value_or(0);
         }
     }
     std::vector<MonthScan> result;

@@ -24,8 +24,8 @@ struct MonthScan {
 };
 
 // Every input month holding operations dated before 2008-01-01, in month order (the unreadable
-// input dates last), limited to the months of the two picker values when given. Read-only, and a
-// fixed number of statements whatever the size of the database: the grouping is the server's.
+// input dates last), limited to the months of the two picker values when given. Read-only: the
+// table check and one statement whatever the size of the database (the server groups).
 // Throws db::DbError.
 std::vector<MonthScan> ScanAffectedMonths(db::Connection& connection,
                                           const std::optional<DateTime>& inputDate = {},
