@@ -208,6 +208,29 @@ TEST_P(Journals, AFailedRunKeepsItsCommittedLinesAndTheirUndoRestoresTheDatabase
     EXPECT_EQ(TakeSnapshot(Conn()), original);
 }
 
+TEST_P(Journals, AnUndoStoppedByAFailingStatementLeavesEveryOperationWholeAndARerunFinishes) {
+    SampleData data;
+    TOVRIK_ASSERT_DB(data = MakeData(12));
+    const Snapshot original = TakeSnapshot(Conn());
+    const RunResult result = Run();
+    ASSERT_EQ(result.Outcome, RunOutcome::Corrected) << result.ErrorText;
+    const Snapshot corrected = TakeSnapshot(Conn());
+    TOVRIK_ASSERT_DB(RefuseEventLogUpdate(Conn(), GetParam(), data.AffectedIds[7]));
+
+    try {
+        Undo(result.JournalPath);
+        ADD_FAILURE() << "the undo went through";
+    } catch (const db::DbError& error) {
+        EXPECT_NE(std::string(error.what()).find("event log row refused"), std::string::npos)
+            << error.what();
+    }
+    EXPECT_EQ(TakeSnapshot(Conn()), corrected);  // its one chunk rolled back whole
+
+    AllowEventLogUpdates(Conn(), GetParam());
+    EXPECT_EQ(Undo(result.JournalPath).Undone, static_cast<int>(data.AffectedIds.size()));
+    EXPECT_EQ(TakeSnapshot(Conn()), original);
+}
+
 TEST_P(Journals, AJournalThatCannotBeWrittenStopsTheRunBeforeAnythingMoves) {
     TOVRIK_ASSERT_DB(MakeData(5));
     WriteFile(setup_.Folder, "a file where the folder should be");
