@@ -86,15 +86,21 @@ int Scan(const tovrik::cli::CliOptions& options, tovrik::db::Connection& connect
 int Undo(const tovrik::cli::CliOptions& options, const tovrik::StartState& state,
          const tovrik::Clock& clock, tovrik::MessageBoxes& boxes) {
     tovrik::db::Connection& connection = *state.DbConnection;
+#ifdef _WIN32
+    // The arguments of main come in the ANSI code page; every path in the core is UTF-8.
+    const std::string journalPath = tovrik::AnsiToUtf8(options.UndoJournal);
+#else
+    const std::string& journalPath = options.UndoJournal;
+#endif
     tovrik::Journal journal;
     try {
-        journal = tovrik::ReadJournal(options.UndoJournal);
+        journal = tovrik::ReadJournal(journalPath);
     } catch (const tovrik::JournalError& error) {
         std::cerr << "tovrik-cli: " << error.what() << '\n';
         return kExitRunFailed;
     }
     if (journal.Kind != tovrik::JournalKind::Correction) {
-        std::cerr << "tovrik-cli: " << options.UndoJournal
+        std::cerr << "tovrik-cli: " << journalPath
                   << " は元に戻した記録です。戻せるのは修正の作業記録だけです。何も変更していません。\n";
         return kExitRunFailed;
     }
@@ -155,7 +161,7 @@ int Undo(const tovrik::cli::CliOptions& options, const tovrik::StartState& state
     std::string failure;
     try {
         report = tovrik::RunUndo(
-            connection, journal, options.UndoJournal, *setup, clock.Now(),
+            connection, journal, journalPath, *setup, clock.Now(),
             [&](const tovrik::UndoItem& item) {
                 tovrik::cli::PrintUndoItem(std::cout, item, false);
                 count(item);

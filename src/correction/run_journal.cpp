@@ -1,6 +1,7 @@
 #include "correction/run_journal.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <unordered_set>
@@ -223,7 +224,9 @@ void JournalWriter::MarkCommitted() {
 void JournalWriter::End(const std::string& outcome) { Write({{kEnd, outcome}}, true); }
 
 Journal ReadJournal(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    // The path is UTF-8 (on Windows a narrow path would be read in the ANSI code page).
+    std::ifstream in(std::filesystem::path(std::u8string(path.begin(), path.end())),
+                     std::ios::binary);
     if (!in) throw JournalError("作業記録 " + path + " を開けません。");
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) throw JournalError("作業記録 " + path + " を読めません。");
