@@ -146,14 +146,17 @@ JournalWriter::JournalWriter(const JournalSetup& setup, JournalKind kind, const 
             std::string path = stem;
             if (attempt > 1) path.append("-").append(std::to_string(attempt));
             path.append(".tsv");
-            // Taken (two runs in one second): the next name; anything else is the error.
-            std::FILE* existing = std::fopen(path.c_str(), "rb");
-            if (existing != nullptr && attempt < 1000) {
-                std::fclose(existing);
-                continue;
+            try {
+                file_ = std::make_unique<DurableFile>(path);
+            } catch (const std::runtime_error&) {
+                // Taken (two runs in one second): the next name; anything else is the error.
+                std::error_code error;
+                if (attempt < 1000 &&
+                    std::filesystem::exists(std::u8string(path.begin(), path.end()), error)) {
+                    continue;
+                }
+                throw;
             }
-            if (existing != nullptr) std::fclose(existing);
-            file_ = std::make_unique<DurableFile>(path);
         }
         std::vector<std::vector<std::string>> header;
         header.push_back({kMagic, kVersion});
