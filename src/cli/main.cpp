@@ -118,6 +118,11 @@ int Undo(const tovrik::cli::CliOptions& options, const tovrik::StartState& state
             return kExitRunFailed;
         }
     }
+    if (journal.CutOffLine != 0) {
+        std::cerr << "tovrik-cli: 作業記録の " << journal.CutOffLine
+                  << " 行目 (最後の行) は途中で切れています (書いている途中で止まった実行の跡)。"
+                     "その行は読まず、その運行は戻しません。\n";
+    }
     if (!journal.Uncommitted.empty()) {
         std::cerr << "tovrik-cli: 作業記録の最後の " << journal.Uncommitted.size()
                   << " 行は確定していない運行 (中断された修正) なので戻しません。\n";

@@ -246,7 +246,12 @@ Journal ReadJournal(const std::string& path) {
     for (std::size_t at = 0; at < text.size();) {
         ++lineNumber;
         const std::size_t end = text.find('\n', at);
-        if (end == std::string::npos) throw fail("行が途中で切れています");
+        if (end == std::string::npos) {
+            if (!journal.Outcome.empty()) throw fail("END の後に行があります");
+            if (lineNumber <= headerLines) throw fail("行が途中で切れています");
+            journal.CutOffLine = lineNumber;
+            break;
+        }
         std::string line = text.substr(at, end - at);
         at = end + 1;
         if (!line.empty() && line.back() == '\r') line.pop_back();

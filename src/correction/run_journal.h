@@ -88,10 +88,14 @@ struct Journal {
     std::vector<JournalEntry> Committed;    // in file order
     std::vector<JournalEntry> Uncommitted;  // lines of a transaction that did not commit
     std::string Outcome;                    // the END line's, or empty when the run never ended
+    // The number of a last line cut short (the run stopped while writing it), or 0. Such a line
+    // is not read: it can only be a line of a transaction that never committed, or a mark or an
+    // END line whose loss hides nothing that an undo could take back.
+    std::size_t CutOffLine = 0;
 };
 
 // Reads a journal. Throws JournalError naming the file and the line when it is not a journal
-// this program wrote, or was cut short or edited.
+// this program wrote, was edited, or was cut short within its header.
 Journal ReadJournal(const std::string& path);
 
 // Text made safe for one field of a journal line: tabs, line breaks and other control characters
