@@ -88,10 +88,23 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
             value = name.substr(equals + 1);
             name.resize(equals);
         }
-        if (name == "--dry-run") {
-            if (value) return fail("--dry-run は値を取りません。");
-            if (options.DryRun) return fail("--dry-run が2回指定されています。");
-            options.DryRun = true;
+        if (name == "--dry-run" || name == "--scan" || name == "--other-data-source") {
+            bool& flag = name == "--dry-run" ? options.DryRun
+                         : name == "--scan"  ? options.Scan
+                                             : options.OtherDataSource;
+            if (value) return fail(name + " は値を取りません。");
+            if (flag) return fail(name + " が2回指定されています。");
+            flag = true;
+            continue;
+        }
+        if (name == "--undo") {
+            if (!options.UndoJournal.empty()) return fail("--undo が2回指定されています。");
+            if (!value) {
+                if (i + 1 >= arguments.size()) return fail("--undo の作業記録ファイルがありません。");
+                value = arguments[++i];
+            }
+            if (value->empty()) return fail("--undo の作業記録ファイルがありません。");
+            options.UndoJournal = *value;
             continue;
         }
         if (name != "--from" && name != "--to") {
@@ -109,6 +122,21 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
                         " は YYYY/MM の形の月 (1900/01〜9998/12) ではありません。");
         }
     }
+    const bool undo = !options.UndoJournal.empty();
+    if (options.OtherDataSource && !undo) return fail("--other-data-source は --undo と使います。");
+    if (undo) {
+        if (options.Scan) return fail("--scan と --undo は一緒に使えません。");
+        if (from || to) return fail("--undo は --from と --to を取りません。");
+        options.HasRange = false;
+        return {options, ""};
+    }
+    if (options.Scan) {
+        if (options.DryRun) return fail("--scan はデータベースを変更しません (--dry-run は不要です)。");
+        if (!from && !to) {
+            options.HasRange = false;
+            return {options, ""};
+        }
+    }
     if (!from) return fail("--from の月がありません。");
     if (!to) return fail("--to の月がありません。");
     options.From = *from;
@@ -120,6 +148,8 @@ std::string UsageLine() { return "使い方: tovrik-cli --from YYYY/MM --to YYYY
 
 std::string HelpText() {
     return UsageLine() + "\n" +
+           "        tovrik-cli --scan [--from YYYY/MM --to YYYY/MM]\n"
+           "        tovrik-cli --undo 作業記録.tsv [--dry-run] [--other-data-source]\n"
            "\n"
            "InputDate が2つの月の範囲 (順序は問いません。同じ月ならその月だけ) にあり、Date が\n"
            "2008/01/01 より前の運行を選び、その運行と DriversTime・EventLog・OpData の行の日時を\n"
@@ -128,6 +158,10 @@ std::string HelpText() {
            "  --from YYYY/MM   範囲の一方の月\n"
            "  --to YYYY/MM     範囲のもう一方の月\n"
            "  --dry-run        データベースを変更せず、修正される運行と行数を表示します\n"
+           "  --scan           2008/01/01 より前の運行を持つ入力月を一覧にします (変更なし)\n"
+           "  --undo FILE      作業記録 (設定フォルダーの TovrikJournal) の確定した運行を\n"
+           "                   1024週前へ戻します。修正後に変わった運行は戻さずに一覧にします\n"
+           "  --other-data-source  別のデータソースの作業記録でも戻します\n"
            "  --help           この説明を表示します\n"
            "  --version        バージョンとビルド日を表示します\n"
            "\n"

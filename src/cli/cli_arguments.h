@@ -26,6 +26,14 @@ struct CliOptions {
     bool DryRun = false;
     YearMonth From;
     YearMonth To;
+    // --scan: list the input months holding operations dated before 2008 (within From/To when
+    // HasRange), change nothing.
+    bool Scan = false;
+    bool HasRange = true;
+    // --undo JOURNAL: take back what the journal's run committed.
+    std::string UndoJournal;
+    // --other-data-source: the operator confirms undoing a journal of another data source.
+    bool OtherDataSource = false;
 };
 
 // The options, or the one-line explanation of why the arguments are unusable.
@@ -37,7 +45,8 @@ struct ParsedArguments {
 // "YYYY/MM" or "YYYY/M" with a year from 1900 to 9998 and a month from 1 to 12; nothing else.
 std::optional<YearMonth> ParseYearMonth(std::string_view text);
 
-// Parses the arguments after the program name: "--from M --to M [--dry-run]", "--help" or
+// Parses the arguments after the program name: "--from M --to M [--dry-run]",
+// "--scan [--from M --to M]", "--undo JOURNAL [--dry-run] [--other-data-source]", "--help" or
 // "--version", each value either as the next argument or after "=". "--help" wins over everything
 // else; "--version" stands alone (with a run's arguments it is an error, not a run reported done).
 ParsedArguments ParseArguments(const std::vector<std::string>& arguments);

@@ -18,11 +18,15 @@
 
 #include "cli/cli_arguments.h"
 #include "cli/dry_run.h"
+#include "cli/journal_output.h"
 #include "cli/terminal_output.h"
 #include "cli/terminal_view.h"
 #include "common/build_info.h"
 #include "correction/background_run.h"
+#include "correction/month_scan.h"
+#include "correction/undo_run.h"
 #include "database/odbc.h"
+#include "startup/journal_setup.h"
 #include "startup/startup_sequence.h"
 #include "startup/system_services.h"
 
@@ -55,6 +59,149 @@ bool StandardErrorIsTerminal() {
 #endif
 }
 
+// The run's error box for a failure of a command that is not the run itself.
+int ShowRunError(tovrik::MessageBoxes& boxes, const std::string& description) {
+    std::cout.flush();
+    boxes.Show(std::string(kRunErrorMessage) + "\r\n" + description, kRunErrorCaption,
+               tovrik::MessageIcon::Exclamation);
+    return kExitRunFailed;
+}
+
+int Scan(const tovrik::cli::CliOptions& options, tovrik::db::Connection& connection,
+         tovrik::MessageBoxes& boxes) {
+    std::vector<tovrik::MonthScan> months;
+    try {
+        if (options.HasRange) {
+            months = tovrik::ScanAffectedMonths(connection, options.From.ToDateTime(),
+                                                options.To.ToDateTime());
+        } else {
+            months = tovrik::ScanAffectedMonths(connection);
+        }
+    } catch (const std::exception& error) {
+        return ShowRunError(boxes, error.what());
+    }
+    tovrik::cli::PrintScan(std::cout, months);
+    return kExitDone;
+}
+
+int Undo(const tovrik::cli::CliOptions& options, const tovrik::StartState& state,
+         const tovrik::Clock& clock, tovrik::MessageBoxes& boxes) {
+    tovrik::db::Connection& connection = *state.DbConnection;
+#ifdef _WIN32
+    // The arguments of main come in the ANSI code page; every path in the core is UTF-8.
+    const std::string journalPath = tovrik::AnsiToUtf8(options.UndoJournal);
+#else
+    const std::string& journalPath = options.UndoJournal;
+#endif
+    tovrik::Journal journal;
+    try {
+        journal = tovrik::ReadJournal(journalPath);
+    } catch (const tovrik::JournalError& error) {
+        std::cerr << "tovrik-cli: " << error.what() << '\n';
+        return kExitRunFailed;
+    }
+    if (journal.Kind != tovrik::JournalKind::Correction) {
+        std::cerr << "tovrik-cli: " << journalPath
+                  << " は元に戻した記録です。戻せるのは修正の作業記録だけです。何も変更していません。\n";
+        return kExitRunFailed;
+    }
+    const std::optional<tovrik::JournalSetup> setup = tovrik::JournalSetupOf(state);
+    if (!setup) return ShowRunError(boxes, "設定フォルダーがありません");
+    if (journal.DataSource != tovrik::JournalField(setup->DataSource) ||
+        journal.Database != tovrik::JournalField(setup->Database)) {
+        if (!options.OtherDataSource) {
+            std::cerr << "tovrik-cli: 作業記録はデータソース " << journal.DataSource
+                      << (journal.Database.empty() ? "" : " (データベース " + journal.Database + ")")
+                      << " のものです。今の接続先は " << setup->DataSource
+                      << (setup->Database.empty() ? "" : " (データベース " + setup->Database + ")")
+                      << " です。それでも戻すときは --other-data-source を付けてください。"
+                         "何も変更していません。\n";
+            return kExitRunFailed;
+        }
+    }
+    if (journal.CutOffLine != 0) {
+        std::cerr << "tovrik-cli: 作業記録の " << journal.CutOffLine
+                  << " 行目 (最後の行) は途中で切れています (書いている途中で止まった実行の跡)。"
+                     "その行は読まず、その運行は戻しません。\n";
+    }
+    if (!journal.Uncommitted.empty()) {
+        std::cerr << "tovrik-cli: 作業記録の最後の " << journal.Uncommitted.size()
+                  << " 行は確定していない運行 (中断された修正) なので戻しません。\n";
+    }
+    if (journal.Committed.empty()) {
+        std::cout << "作業記録に確定した運行はありません。何も変更していません。\n";
+        return kExitDone;
+    }
+
+    int undo = 0, alreadyUndone = 0, skipped = 0;
+    auto count = [&](const tovrik::UndoItem& item) {
+        if (item.Check == tovrik::UndoCheck::Undo) {
+            ++undo;
+        } else if (item.Check == tovrik::UndoCheck::AlreadyUndone) {
+            ++alreadyUndone;
+        } else {
+            ++skipped;
+        }
+    };
+    auto totals = [&](const char* undone) {
+        std::cout << undone << undo << "件, 戻さない運行: " << skipped << "件, 戻し済み: "
+                  << alreadyUndone << "件\n";
+    };
+    if (options.DryRun) {
+        try {
+            tovrik::PlanUndo(connection, journal, [&](const tovrik::UndoItem& item) {
+                tovrik::cli::PrintUndoItem(std::cout, item, true);
+                count(item);
+            });
+        } catch (const std::exception& error) {
+            return ShowRunError(boxes, error.what());
+        }
+        totals("戻す運行: ");
+        std::cout << "ドライラン: データベースは変更していません\n";
+        return kExitDone;
+    }
+
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+    tovrik::UndoReport report;
+    std::string failure;
+    try {
+        report = tovrik::RunUndo(
+            connection, journal, journalPath, *setup, clock.Now(),
+            [&](const tovrik::UndoItem& item) {
+                tovrik::cli::PrintUndoItem(std::cout, item, false);
+                count(item);
+            },
+            [] { return interruptRequested != 0; });
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    if (!failure.empty()) {
+        if (interruptRequested != 0) {
+            std::cerr << "tovrik-cli: 中断しました。戻した運行は戻し済み、途中の運行は元のままです。\n";
+            return kExitInterrupted;
+        }
+        return ShowRunError(boxes, failure);
+    }
+    if (!report.JournalPath.empty()) {
+        std::cerr << "tovrik-cli: 作業記録 " << report.JournalPath << '\n';
+    }
+    if (report.Interrupted) {
+        std::cerr << "tovrik-cli: 中断しました。戻した運行は戻し済み、残りは元のままです。"
+                     "同じ作業記録でもう一度 --undo すると続きを戻します。\n";
+        return kExitInterrupted;
+    }
+    if (undo == 0 && skipped == 0) {
+        std::cout << "この作業記録の運行はすべて元に戻されています。何も変更していません。\n";
+        return kExitDone;
+    }
+    totals("元に戻した運行: ");
+    if (undo == 0) std::cout << "戻せる運行はありません。何も変更していません。\n";
+    return kExitDone;
+}
+
 int Run(const tovrik::cli::CliOptions& options) {
     tovrik::cli::TerminalView* activeView = nullptr;
     tovrik::StartState state;
@@ -84,6 +231,12 @@ int Run(const tovrik::cli::CliOptions& options) {
             return kExitStartupFailed;
     }
     tovrik::db::Connection& connection = *state.DbConnection;
+    if (options.Scan || !options.UndoJournal.empty()) {
+        const int status = options.Scan ? Scan(options, connection, boxes)
+                                        : Undo(options, state, system.SystemTime(), boxes);
+        connection.Close();
+        return status;
+    }
     const tovrik::DateTime inputDate = options.From.ToDateTime();
     const tovrik::DateTime inputEnd = options.To.ToDateTime();
 
@@ -110,13 +263,18 @@ int Run(const tovrik::cli::CliOptions& options) {
     activeView = &view;
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
+    const std::optional<tovrik::JournalSetup> journal = tovrik::JournalSetupOf(state);
     const tovrik::RunResult result = tovrik::RunCorrectionInBackground(
-        connection, view, boxes, system.SystemTime(), inputDate, inputEnd);
+        connection, view, boxes, system.SystemTime(), inputDate, inputEnd, {},
+        journal ? &*journal : nullptr);
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
     view.FinishLine();
     activeView = nullptr;
     connection.Close();
+    if (!result.JournalPath.empty()) {
+        std::cerr << "tovrik-cli: 作業記録 " << result.JournalPath << '\n';
+    }
 
     switch (result.Outcome) {
         case tovrik::RunOutcome::Corrected:

@@ -87,7 +87,7 @@ public:
     }
     RunResult Result() {
         std::lock_guard lock(mutex_);
-        return result_.value_or(RunResult{RunOutcome::Abandoned, 0, 0, ""});
+        return result_.value_or(RunResult{RunOutcome::Abandoned, 0, 0, "", {}});
     }
 
 private:
@@ -159,17 +159,17 @@ void Apply(const ViewCall& call, CorrectionView& view, MessageBoxes& boxes) {
 RunResult RunCorrectionInBackground(db::Connection& connection, CorrectionView& view,
                                     MessageBoxes& boxes, const Clock& clock,
                                     const DateTime& inputDate, const DateTime& inputEnd,
-                                    const RunPacing& pacing) {
+                                    const RunPacing& pacing, const JournalSetup* journal) {
     Relay relay;
     std::thread worker([&] {
         WorkerView workerView(relay);
         RunResult result;
         try {
             result = RunCorrection(connection, workerView, workerView, clock, inputDate, inputEnd,
-                                   pacing);
+                                   pacing, journal);
         } catch (const std::exception& error) {
             // RunCorrection reports its own failures; this is the last resort (out of memory).
-            result = RunResult{RunOutcome::Failed, 0, 0, error.what()};
+            result = RunResult{RunOutcome::Failed, 0, 0, error.what(), {}};
             relay.Post(ViewCall::Of(ViewCall::Kind::Start, 1));
             relay.Post(ViewCall::Of(ViewCall::Kind::End, 1));
         }

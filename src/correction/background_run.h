@@ -22,6 +22,7 @@ inline constexpr std::chrono::milliseconds kEventInterval{50};
 RunResult RunCorrectionInBackground(db::Connection& connection, CorrectionView& view,
                                     MessageBoxes& boxes, const Clock& clock,
                                     const DateTime& inputDate, const DateTime& inputEnd,
-                                    const RunPacing& pacing = {});
+                                    const RunPacing& pacing = {},
+                                    const JournalSetup* journal = nullptr);
 
 }  // namespace tovrik

@@ -1,6 +1,7 @@
 #include "correction/chunk_mover.h"
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <string_view>
 
@@ -38,48 +39,69 @@ std::string Unliteral(const std::string& literal) {
     return text;
 }
 
-// PostgreSQL: the four updates as one statement (data-modifying WITH queries): one round trip,
-// atomic by itself, so it needs no transaction around it. The dependent rows are moved only for
+// Rows of the chunk's operations in each dependent table: one statement, read in the caller's
+// transaction before the updates, whose row counts must then agree with it.
+std::map<std::int64_t, std::array<std::int64_t, 3>> CountDependentRows(
+    db::Connection& connection, const std::string& idList) {
+    std::string sql;
+    for (std::size_t i = 0; i < std::size(kDependents); ++i) {
+        if (i > 0) sql += " UNION ALL ";
+        sql += "SELECT " + std::to_string(i) + " AS T,GeneralID AS K,COUNT(*) AS N FROM " +
+               kDependents[i].Name + " WHERE GeneralID IN (" + idList + ") GROUP BY GeneralID";
+    }
+    std::map<std::int64_t, std::array<std::int64_t, 3>> counts;
+    auto statement = connection.Query(sql);
+    statement.Execute();
+    while (statement.Fetch()) {
+        const auto table = static_cast<std::size_t>(statement.GetInt("T").value_or(0));
+        if (table >= std::size(kDependents)) continue;
+        counts[statement.GetInt("K").value_or(0)][table] = statement.GetInt("N").value_or(0);
+    }
+    return counts;
+}
+
+// PostgreSQL: the four updates as one statement (data-modifying WITH queries), one round trip,
+// answering with the dependent rows moved per operation. The dependent rows are moved only for
 // the General rows that were, so every operation is whole even when the guard falls short.
-std::int64_t MoveInOneStatement(db::Connection& connection,
-                                const std::vector<SelectedOperation>& chunk,
-                                const std::string& general,
-                                const std::vector<std::string>& dependents) {
+std::vector<MovedOperation> MoveInOneStatement(db::Connection& connection,
+                                               const std::vector<SelectedOperation>& chunk,
+                                               const std::string& general,
+                                               const std::vector<std::string>& dependents) {
     static const char* const kNames[] = {"d0", "d1", "d2"};
     static_assert(std::size(kNames) == std::size(kDependents));
     std::string sql = "WITH g AS (" + general + " RETURNING ID)";
-    std::string counts =
-        "SELECT (SELECT COUNT(*) FROM g) AS G,(SELECT string_agg(CAST(ID AS text),',') FROM g) "
-        "AS MovedIds";
+    std::string select = "SELECT g.ID AS ID";
+    std::string joins = " FROM g";
     for (std::size_t i = 0; i < dependents.size(); ++i) {
-        sql.append(",").append(kNames[i]).append(" AS (").append(dependents[i]);
-        sql.append(" AND GeneralID IN (SELECT ID FROM g) RETURNING 1)");
-        counts.append(",(SELECT COUNT(*) FROM ").append(kNames[i]).append(") AS ");
-        counts.append(kNames[i]);
+        const std::string name = kNames[i];
+        sql += "," + name + " AS (" + dependents[i] +
+               " AND GeneralID IN (SELECT ID FROM g) RETURNING GeneralID)";
+        select += ",COALESCE(c" + name + ".N,0) AS " + name;
+        joins += " LEFT JOIN (SELECT GeneralID,COUNT(*) AS N FROM " + name +
+                 " GROUP BY GeneralID) AS c" + name + " ON c" + name + ".GeneralID=g.ID";
     }
-    auto statement = connection.Query(sql + " " + counts);
+    auto statement = connection.Query(sql + " " + select + joins + " ORDER BY g.ID");
     statement.Execute();
-    if (!statement.Fetch()) throw ChunkMover::GuardFailure{};
-    const std::int64_t moved = statement.GetInt("G").value_or(0);
-    std::int64_t rows = moved;
-    for (const char* name : kNames) rows += statement.GetInt(name).value_or(0);
-    if (moved != static_cast<std::int64_t>(chunk.size())) {
-        ChunkMover::GuardFailure failure{static_cast<int>(moved), rows, {}};
-        const std::string list = statement.GetText("MovedIds").value_or("");
-        for (std::size_t at = 0; at < list.size();) {
-            const std::size_t end = std::min(list.find(',', at), list.size());
-            failure.MovedIds.push_back(std::stoll(list.substr(at, end - at)));
-            at = end + 1;
+    std::vector<MovedOperation> moved;
+    moved.reserve(chunk.size());
+    while (statement.Fetch()) {
+        MovedOperation operation;
+        operation.Id = statement.GetInt("ID").value_or(0);
+        for (std::size_t i = 0; i < std::size(kNames); ++i) {
+            operation.DependentRows[i] = statement.GetInt(kNames[i]).value_or(0);
         }
-        throw failure;
+        moved.push_back(operation);
     }
-    return rows;
+    if (moved.size() != chunk.size()) throw ChunkMover::GuardFailure{};
+    return moved;
 }
 
 }  // namespace
 
 std::string SelectedColumns(Dialect dialect) {
-    return dialect == Dialect::SQLite ? "ID,CAST(Date AS TEXT) AS DateText" : "ID,Date";
+    return dialect == Dialect::SQLite
+               ? "ID,CAST(Date AS TEXT) AS DateText,CAST(InputDate AS TEXT) AS InputDateText"
+               : "ID,Date,InputDate";
 }
 
 // The literal compares equal to exactly the value read: SQLite compares its stored text, so the
@@ -88,10 +110,15 @@ SelectedOperation SelectedFrom(Dialect dialect, db::Statement& row) {
     SelectedOperation operation;
     operation.Id = row.GetInt("ID").value_or(0);
     if (dialect == Dialect::SQLite) {
-        operation.DateLiteral = Quoted(row.GetText("DateText").value_or(""));
+        operation.DateText = row.GetText("DateText").value_or("");
+        operation.DateLiteral = Quoted(operation.DateText);
+        operation.InputDateText = row.GetText("InputDateText").value_or("");
     } else {
         const auto date = row.GetDateTime("Date");
         operation.DateLiteral = date ? Ts(*date) : "NULL";
+        operation.DateText = date ? FormatIso(*date) : "";
+        const auto inputDate = row.GetDateTime("InputDate");
+        operation.InputDateText = inputDate ? FormatIso(*inputDate) : "";
     }
     return operation;
 }
@@ -103,13 +130,16 @@ MoveStatements MoveStatementsFor(Dialect dialect, db::Connection& connection) {
                                                   : MoveStatements::Separate;
 }
 
-ChunkMover::ChunkMover(db::Connection& connection, Dialect dialect, MoveStatements statements)
-    : connection_(connection), dialect_(dialect), statements_(statements) {
-    generalSet_ = SetList(dialect_, kGeneral);
-    for (const auto& table : kDependents) dependentSets_.push_back(SetList(dialect_, table));
+ChunkMover::ChunkMover(db::Connection& connection, Dialect dialect, MoveStatements statements,
+                       int days)
+    : connection_(connection), dialect_(dialect), statements_(statements), days_(days) {
+    generalSet_ = SetList(dialect_, kGeneral, days_);
+    for (const auto& table : kDependents) {
+        dependentSets_.push_back(SetList(dialect_, table, days_));
+    }
 }
 
-std::int64_t ChunkMover::Move(const std::vector<SelectedOperation>& chunk) {
+std::vector<MovedOperation> ChunkMover::Move(const std::vector<SelectedOperation>& chunk) {
     const std::string idList = ChunkIds(chunk);
     // The General rows first, each only while its Date is still the one selected: a row that
     // another run (or anyone) changed meanwhile makes the count fall short.
@@ -119,7 +149,8 @@ std::int64_t ChunkMover::Move(const std::vector<SelectedOperation>& chunk) {
         general += " FROM (VALUES ";
         for (const auto& operation : chunk) {
             if (&operation != &chunk.front()) general += ',';
-            general += "(" + std::to_string(operation.Id) + "," + operation.DateLiteral + ")";
+            general.append("(").append(std::to_string(operation.Id)).append(",");
+            general.append(operation.DateLiteral).append(")");
         }
         general +=
             ") AS Selected(SelectedId,SelectedDate) WHERE ID=SelectedId AND "
@@ -137,34 +168,53 @@ std::int64_t ChunkMover::Move(const std::vector<SelectedOperation>& chunk) {
                              dependentSets_[i] + " WHERE GeneralID IN (" + idList + ")");
     }
 
+    if (statements_ == MoveStatements::Single) {
+        return MoveInOneStatement(connection_, chunk, general, dependents);
+    }
+    const auto before = CountDependentRows(connection_, idList);
     std::vector<std::int64_t> counts;
-    switch (statements_) {
-        case MoveStatements::Single:
-            return MoveInOneStatement(connection_, chunk, general, dependents);
-        case MoveStatements::Batch: {
-            std::string batch = general;
-            for (const std::string& update : dependents) batch += ";\n" + update;
-            counts = connection_.ExecuteBatch(batch);
-            if (counts.size() != dependents.size() + 1) {
-                throw db::DbError("The server answered the batch of " +
-                                      std::to_string(dependents.size() + 1) + " updates with " +
-                                      std::to_string(counts.size()) + " row counts",
-                                  {});
-            }
-            break;
+    if (statements_ == MoveStatements::Batch) {
+        std::string batch = general;
+        for (const std::string& update : dependents) batch += ";\n" + update;
+        counts = connection_.ExecuteBatch(batch);
+        if (counts.size() != dependents.size() + 1) {
+            throw db::DbError("The server answered the batch of " +
+                                  std::to_string(dependents.size() + 1) + " updates with " +
+                                  std::to_string(counts.size()) + " row counts",
+                              {});
         }
-        case MoveStatements::Separate:
-            counts.push_back(connection_.Execute(general));
-            CheckGuard(counts.front(), chunk);  // before the dependent rows are touched
-            for (const std::string& update : dependents) {
-                counts.push_back(connection_.Execute(update));
-            }
-            break;
+    } else {
+        counts.push_back(connection_.Execute(general));
+        CheckGuard(counts.front(), chunk);  // before the dependent rows are touched
+        for (const std::string& update : dependents) {
+            counts.push_back(connection_.Execute(update));
+        }
     }
     CheckGuard(counts.front(), chunk);
-    std::int64_t rows = 0;
-    for (std::int64_t count : counts) rows += std::max<std::int64_t>(count, 0);
-    return rows;
+    std::vector<MovedOperation> moved;
+    moved.reserve(chunk.size());
+    std::array<std::int64_t, 3> expected{};
+    for (const auto& operation : chunk) {
+        MovedOperation entry{operation.Id, {}};
+        if (const auto found = before.find(operation.Id); found != before.end()) {
+            entry.DependentRows = found->second;
+        }
+        for (std::size_t i = 0; i < expected.size(); ++i) expected[i] += entry.DependentRows[i];
+        moved.push_back(entry);
+    }
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        if (counts[i + 1] >= 0 && counts[i + 1] != expected[i]) {
+            throw db::DbError(std::string(kDependents[i].Name) + " の行（GeneralID " +
+                                  std::to_string(chunk.front().Id) + "～" +
+                                  std::to_string(chunk.back().Id) +
+                                  "）が、移す間にほかの処理で追加または削除されました。"
+                                  "この運行は修正していません。",
+                              {});
+        }
+    }
+    std::sort(moved.begin(), moved.end(),
+              [](const MovedOperation& a, const MovedOperation& b) { return a.Id < b.Id; });
+    return moved;
 }
 
 std::string ChunkMover::Describe(const std::vector<SelectedOperation>& chunk,
@@ -211,7 +261,7 @@ std::optional<std::string> ChunkMover::DescribeUnmovableValue(const std::string&
             auto statement = connection_.Query(
                 std::string("SELECT ") + table.Key + " AS K," + AsStored(dialect_, column) +
                 " AS V," + Readable(dialect_, column) + " AS Readable FROM " + table.Name +
-                " WHERE " + table.Key + " IN (" + idList + ") AND " + Unmovable(dialect_, column) +
+                " WHERE " + table.Key + " IN (" + idList + ") AND " + Unmovable(dialect_, column, days_) +
                 " ORDER BY " + table.Key);
             statement.Execute();
             if (!statement.Fetch()) continue;
@@ -221,7 +271,8 @@ std::optional<std::string> ChunkMover::DescribeUnmovableValue(const std::string&
             const std::string value = statement.GetText("V").value_or("");
             const bool readable = statement.GetInt("Readable").value_or(0) != 0;
             best = std::string(table.Name) + "." + column + " の値 '" + value + "' " +
-                   (readable ? "は 1024 週進めると日付の範囲を超えます"
+                   (readable ? (days_ >= 0 ? "は 1024 週進めると日付の範囲を超えます"
+                                          : "は 1024 週戻すと日付の範囲を超えます")
                              : "は日付と時刻として読めません") +
                    "（" + table.Key + "=" + std::to_string(id) + "）。この運行は修正していません。";
         }

@@ -4,6 +4,7 @@
 // OpData rows, in as few statements as the server allows; and, after a failure, says in the
 // error box's words what made it fail. The caller holds the transaction.
 
+#include <array>
 #include <cstdint>
 #include <exception>
 #include <optional>
@@ -18,6 +19,14 @@ namespace tovrik::correction {
 struct SelectedOperation {
     std::int64_t Id = 0;
     std::string DateLiteral;  // the selected Date, as a literal that matches exactly that value
+    std::string DateText;     // the same value as the journal records it
+    std::string InputDateText;
+};
+
+// An operation moved whole, with the number of its DriversTime, EventLog and OpData rows moved.
+struct MovedOperation {
+    std::int64_t Id = 0;
+    std::array<std::int64_t, 3> DependentRows{};
 };
 
 // The columns a selection read must return for SelectedFrom.
@@ -28,8 +37,8 @@ SelectedOperation SelectedFrom(Dialect dialect, db::Statement& row);
 // How a chunk's four updates reach the server.
 enum class MoveStatements {
     Single,    // one statement (PostgreSQL: data-modifying WITH queries)
-    Batch,     // one batch of four statements, each count read in turn
-    Separate,  // four statements
+    Batch,     // a count of the dependent rows, then one batch of four updates
+    Separate,  // a count of the dependent rows, then four updates
 };
 
 // What the dialect and the driver allow: Single on PostgreSQL; Batch where the driver reports
@@ -38,23 +47,18 @@ MoveStatements MoveStatementsFor(Dialect dialect, db::Connection& connection);
 
 class ChunkMover {
 public:
-    ChunkMover(db::Connection& connection, Dialect dialect, MoveStatements statements);
+    // `days`: kRolloverDays to correct, -kRolloverDays to undo a correction.
+    ChunkMover(db::Connection& connection, Dialect dialect, MoveStatements statements,
+               int days = kRolloverDays);
 
     // An operation's General row no longer holds the Date that was read.
-    struct GuardFailure {
-        // Only when SelfContained: the operations moved whole all the same.
-        int Moved = 0;
-        std::int64_t Rows = 0;
-        std::vector<std::int64_t> MovedIds;
-    };
+    struct GuardFailure {};
 
-    // True when every Move is one atomic statement that commits by itself: the caller then
-    // holds no transaction.
-    bool SelfContained() const { return statements_ == MoveStatements::Single; }
-
-    // Moves the General row and every dependent row of each operation; returns the rows moved.
-    // Throws GuardFailure or db::DbError; the caller's transaction must then be rolled back.
-    std::int64_t Move(const std::vector<SelectedOperation>& chunk);
+    // Moves the General row and every dependent row of each operation; returns every operation
+    // of the chunk, in ID order, with the dependent rows it had. Throws GuardFailure or
+    // db::DbError (also when dependent rows came or went while the chunk moved); the caller's
+    // transaction must then be rolled back.
+    std::vector<MovedOperation> Move(const std::vector<SelectedOperation>& chunk);
 
     // After the rollback: what made Move fail, in the words of the error box.
     std::string Describe(const std::vector<SelectedOperation>& chunk, const std::exception* error);
@@ -67,6 +71,7 @@ private:
     db::Connection& connection_;
     Dialect dialect_;
     MoveStatements statements_;
+    int days_;
     std::string generalSet_;
     std::vector<std::string> dependentSets_;
 };

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <deque>
 #include <exception>
+#include <memory>
 #include <stdexcept>
 
 #include "correction/chunk_mover.h"
@@ -41,10 +42,12 @@ public:
         connection_.BeginTransaction();
         open_ = true;
         work_ = Duration::zero();
+        opened_ = SteadyClock::now();
     }
     bool IsOpen() const { return open_; }
     // Server work done in the open transaction.
     Duration Work() const { return work_; }
+    Duration Age() const { return SteadyClock::now() - opened_; }
     void AddWork(Duration work) { work_ += work; }
     void Commit() {
         connection_.Commit();
@@ -65,6 +68,7 @@ private:
     db::Connection& connection_;
     bool open_ = false;
     Duration work_{};
+    SteadyClock::time_point opened_{};
 };
 
 struct Progress {
@@ -85,23 +89,42 @@ struct Progress {
 // The front end is closing, or the run was cancelled: no box, only what was committed counts.
 class Abandon {};
 
+// "2019/04": the month of a date.
+std::string MonthText(const DateTime& value) { return FormatShortDate(value).substr(0, 7); }
+
 class Run {
 public:
-    Run(db::Connection& connection, CorrectionView& view, const RunPacing& pacing)
-        : connection_(connection), view_(view), pacing_(pacing), sizer_(pacing) {}
+    Run(db::Connection& connection, CorrectionView& view, const RunPacing& pacing,
+        const JournalSetup* journalSetup, const DateTime& start)
+        : connection_(connection),
+          view_(view),
+          pacing_(pacing),
+          sizer_(pacing),
+          journalSetup_(journalSetup),
+          start_(start) {}
 
     // Selects and moves; returns the number of operations selected (0: nothing to do).
     std::int64_t Execute(const DateTime& inputDate, const DateTime& inputEnd) {
         DateTime rangeEnd, rangeStart;
         GetInputMonthRange(inputDate, inputEnd, rangeEnd, rangeStart);
+        // The table check reads no rows: its time tells how far away the server is. (The
+        // selection's count is no measure of that: on a large table it is real work, and taking
+        // it for waiting made every chunk look free, so a run was never committed before its end.)
+        const auto checking = SteadyClock::now();
+        const std::uint64_t sentBeforeCheck = connection_.StatementsSent();
         CheckSuiteTables(connection_);
+        sizer_.ObserveRoundTrip(SteadyClock::now() - checking,
+                                connection_.StatementsSent() - sentBeforeCheck);
         const Dialect dialect = DialectOf(connection_);
         const std::string condition = SelectionCondition(rangeStart, rangeEnd);
-        // One cheap statement, whose time tells how far away the server is.
-        const auto measuring = SteadyClock::now();
         const SelectionSize size = MeasureSelection(connection_, condition);
-        sizer_.ObserveRoundTrip(SteadyClock::now() - measuring);
         if (size.Count < 1) return 0;
+        if (journalSetup_ != nullptr) {
+            // Before anything moves: a run whose journal cannot be written changes nothing.
+            journal_ = std::make_unique<JournalWriter>(
+                *journalSetup_, JournalKind::Correction, start_,
+                MonthText(rangeStart) + "\t" + MonthText(AddMonthsToMonthStart(rangeEnd, -1)));
+        }
         maximum_ = static_cast<int>(std::min<std::int64_t>(size.Count, INT32_MAX));
         view_.SetProgressMaximum(maximum_);
 
@@ -112,7 +135,8 @@ public:
         const bool commitEveryChunk = pacing_.CommitInterval.count() <= 0;
         for (;;) {
             if (!commitEveryChunk && transaction.IsOpen() &&
-                transaction.Work() >= pacing_.CommitInterval) {
+                (transaction.Work() >= pacing_.CommitInterval ||
+                 transaction.Age() >= pacing_.CommitAfter)) {
                 Commit(transaction);
                 // A close between the commit and the next chunk loses nothing.
                 if (!view_.ProcessEvents()) throw Abandon{};
@@ -130,24 +154,15 @@ public:
             if (pending.empty()) break;
             const auto take = static_cast<std::ptrdiff_t>(std::min(chunkSize, pending.size()));
             const std::vector<SelectedOperation> chunk(pending.begin(), pending.begin() + take);
-            if (!mover.SelfContained()) transaction.EnsureOpen();
+            transaction.EnsureOpen();
+            std::vector<MovedOperation> moved;
             try {
-                progress_.UncommittedRows += mover.Move(chunk);
-            } catch (const ChunkMover::GuardFailure& failure) {
+                moved = mover.Move(chunk);
+                Record(chunk, moved);
+            } catch (const ChunkMover::GuardFailure&) {
                 transaction.Rollback();
-                std::vector<SelectedOperation> unmoved = chunk;
-                if (mover.SelfContained()) {
-                    progress_.Uncommitted += failure.Moved;
-                    progress_.UncommittedRows += failure.Rows;
-                    progress_.Commit();
-                    std::erase_if(unmoved, [&](const SelectedOperation& operation) {
-                        return std::find(failure.MovedIds.begin(), failure.MovedIds.end(),
-                                         operation.Id) != failure.MovedIds.end();
-                    });
-                }
                 if (connection_.CancelRequested()) throw Abandon{};
-                throw std::runtime_error(
-                    mover.Describe(unmoved.empty() ? chunk : unmoved, nullptr));
+                throw std::runtime_error(mover.Describe(chunk, nullptr));
             } catch (const db::DbError& error) {
                 transaction.Rollback();
                 if (connection_.CancelRequested()) throw Abandon{};
@@ -155,13 +170,14 @@ public:
             }
             pending.erase(pending.begin(), pending.begin() + take);
             progress_.Uncommitted += static_cast<int>(take);
+            for (const MovedOperation& operation : moved) {
+                progress_.UncommittedRows += 1 + operation.DependentRows[0] +
+                                             operation.DependentRows[1] +
+                                             operation.DependentRows[2];
+            }
             transaction.AddWork(sizer_.ObserveChunk(chunk.size(), SteadyClock::now() - started,
                                                     connection_.StatementsSent() - sentBefore));
-            if (mover.SelfContained()) {
-                progress_.Commit();
-            } else if (commitEveryChunk) {
-                Commit(transaction);
-            }
+            if (commitEveryChunk) Commit(transaction);
             ShowProgress();
             if (!view_.ProcessEvents()) throw Abandon{};
         }
@@ -171,12 +187,66 @@ public:
 
     const Progress& Done() const { return progress_; }
 
+    std::string JournalPath() const { return journal_ ? journal_->Path() : std::string(); }
+    // The journal's last line; a journal that cannot take it any more stays without one.
+    void EndJournal(const char* outcome) noexcept {
+        if (!journal_) return;
+        try {
+            journal_->End(outcome);
+        } catch (const std::exception&) {
+            // The run's own outcome is reported already; the journal then reads as cut off.
+        }
+    }
+
 private:
     void Commit(RunTransaction& transaction) {
+        if (journal_) {
+            try {
+                journal_->Sync();  // the transaction's lines are on the disk before it commits
+            } catch (const JournalError& error) {
+                transaction.Rollback();
+                throw std::runtime_error(error.what());
+            }
+        }
         const auto started = SteadyClock::now();
         transaction.Commit();
         sizer_.ObserveRoundTrip(SteadyClock::now() - started);
         progress_.Commit();
+        if (journal_) {
+            try {
+                journal_->MarkCommitted();
+            } catch (const JournalError& error) {
+                throw std::runtime_error(std::string(error.what()) +
+                                         "（直前の運行は修正済みですが、作業記録には確定の印がありません）");
+            }
+        }
+    }
+
+    // The chunk's lines, written in its transaction (and synced to the disk before the commit).
+    void Record(const std::vector<SelectedOperation>& chunk,
+                const std::vector<MovedOperation>& moved) {
+        if (!journal_) return;
+        std::vector<JournalEntry> entries;
+        entries.reserve(chunk.size());
+        for (std::size_t i = 0; i < chunk.size(); ++i) {
+            if (i >= moved.size() || moved[i].Id != chunk[i].Id) {
+                throw db::DbError("The rows moved do not match the chunk at ID " +
+                                      std::to_string(chunk[i].Id),
+                                  {});
+            }
+            JournalEntry entry;
+            entry.Id = chunk[i].Id;
+            entry.InputDate = chunk[i].InputDateText;
+            entry.DateBefore = chunk[i].DateText;
+            entry.DateAfter = ShiftedDateText(chunk[i].DateText, kRolloverDays);
+            entry.DependentRows = moved[i].DependentRows;
+            entries.push_back(std::move(entry));
+        }
+        try {
+            journal_->Add(entries);
+        } catch (const JournalError& error) {
+            throw db::DbError(error.what(), {});
+        }
     }
 
     void ShowProgress() {
@@ -195,6 +265,9 @@ private:
     ChunkSizer sizer_;
     Progress progress_;
     int maximum_ = 0;
+    const JournalSetup* journalSetup_;
+    DateTime start_;
+    std::unique_ptr<JournalWriter> journal_;
 };
 
 void EnableButtons(CorrectionView& view) {
@@ -206,10 +279,12 @@ void EnableButtons(CorrectionView& view) {
 
 RunResult RunCorrection(db::Connection& connection, CorrectionView& view, MessageBoxes& boxes,
                         const Clock& clock, const DateTime& inputDate, const DateTime& inputEnd,
-                        const RunPacing& pacing) {
-    Run run(connection, view, pacing);
+                        const RunPacing& pacing, const JournalSetup* journal) {
+    const DateTime start = clock.Now();
+    Run run(connection, view, pacing, journal, start);
     auto result = [&run](RunOutcome outcome, std::string error = {}) {
-        return RunResult{outcome, run.Done().Committed, run.Done().Rows, std::move(error)};
+        return RunResult{outcome, run.Done().Committed, run.Done().Rows, std::move(error),
+                         run.JournalPath()};
     };
     try {
         view.SetStatusText("");
@@ -220,22 +295,28 @@ RunResult RunCorrection(db::Connection& connection, CorrectionView& view, Messag
         view.SetEndEnabled(false);
         view.SetStatusText(kCounting);
         if (!view.ProcessEvents()) throw Abandon{};
-        const std::string startText = kStartLabel + FormatDateTime(clock.Now()) + "\r\n";
+        const std::string startText = kStartLabel + FormatDateTime(start) + "\r\n";
 
         if (run.Execute(inputDate, inputEnd) == 0) {
             view.SetStatusText(kNoData);
             EnableButtons(view);
             return result(RunOutcome::NoData);
         }
+        run.EndJournal("completed");
         view.SetStatusText(std::to_string(run.Done().Committed) + kFinished);
         view.SetStatusText(view.StatusText() + "\r\n" + startText + kEndLabel +
                            FormatDateTime(clock.Now()));
         EnableButtons(view);
         return result(RunOutcome::Corrected);
     } catch (const Abandon&) {
+        run.EndJournal("interrupted");
         return result(RunOutcome::Abandoned);
     } catch (const std::exception& error) {
-        if (connection.CancelRequested()) return result(RunOutcome::Abandoned);
+        if (connection.CancelRequested()) {
+            run.EndJournal("interrupted");
+            return result(RunOutcome::Abandoned);
+        }
+        run.EndJournal("failed");
         boxes.Show(kErrorIntro + std::string(error.what()), kCaption, MessageIcon::Exclamation);
         view.SetStatusText("");
         EnableButtons(view);

@@ -9,6 +9,7 @@
 #include "common/date_time.h"
 #include "common/message_box.h"
 #include "correction/correction_view.h"
+#include "correction/run_journal.h"
 #include "correction/run_pacing.h"
 #include "database/odbc.h"
 #include "platform/platform.h"
@@ -28,6 +29,7 @@ struct RunResult {
     int Operations = 0;     // operations moved (committed)
     std::int64_t Rows = 0;  // rows moved in all four tables
     std::string ErrorText;  // the description shown in the error box, when Failed
+    std::string JournalPath;  // the run's journal, when one was written
 };
 
 // The Start button: selects the operations whose InputDate lies in the month range of the two
@@ -36,9 +38,12 @@ struct RunResult {
 // status, progress and the final report on the view; errors in one box through `boxes`.
 // Runs on the calling thread, letting the view process events between chunks; front ends use
 // RunCorrectionInBackground (background_run.h), which keeps them responsive during statements.
+// With `journal`, a run that selects anything first creates its journal (run_journal.h) and
+// fails before moving anything when it cannot; every operation moved is written to it before
+// its transaction commits.
 RunResult RunCorrection(db::Connection& connection, CorrectionView& view, MessageBoxes& boxes,
                         const Clock& clock, const DateTime& inputDate, const DateTime& inputEnd,
-                        const RunPacing& pacing = {});
+                        const RunPacing& pacing = {}, const JournalSetup* journal = nullptr);
 
 // One operation that a run would move, as a dry run lists it.
 struct PlannedOperation {

@@ -17,6 +17,9 @@ using Duration = std::chrono::steady_clock::duration;
 struct RunPacing {
     std::chrono::milliseconds ChunkTarget{500};      // server work in one chunk
     std::chrono::milliseconds CommitInterval{1000};  // server work per transaction; 0: every chunk
+    // Time per transaction, whatever the server's work is taken to be: an estimate gone wrong
+    // never holds a long run's work uncommitted.
+    std::chrono::milliseconds CommitAfter{5000};
     std::size_t FirstChunk = 128;
     std::size_t MaxChunk = 2000;  // bounds the statement texts and what is held in memory
 };

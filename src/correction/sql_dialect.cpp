@@ -6,10 +6,25 @@ namespace tovrik::correction {
 
 namespace {
 
-constexpr int kRolloverDays = RolloverWeeks * 7;
+static_assert(kRolloverDays == RolloverWeeks * 7);
 
-// The first moment whose move by 1024 weeks lies after the year 9999.
-DateTime FirstUnmovable() { return AddDays(DateTime{10000, 1, 1}, -kRolloverDays); }
+// "+7168 days", "-7168 days": a SQLite date modifier.
+std::string DaysModifier(int days) {
+    std::string modifier = days < 0 ? "'" : "'+";
+    return modifier.append(std::to_string(days)).append(" days'");
+}
+
+// The first moment whose move lies after the year 9999 (days > 0), or the first moment whose move
+// does not lie before the year 1 (days < 0).
+DateTime MovableLimit(int days) {
+    return days >= 0 ? AddDays(DateTime{10000, 1, 1}, -days) : AddDays(DateTime{1, 1, 1}, -days);
+}
+
+// The PostgreSQL condition for a value MovedValue can move.
+std::string PgMovable(const std::string& c, int days) {
+    return days >= 0 ? c + ">={ts '0001-01-01 00:00:00'} AND " + c + "<" + Ts(MovableLimit(days))
+                     : c + ">=" + Ts(MovableLimit(days)) + " AND " + c + "<'infinity'";
+}
 
 // SQLite keeps date-times as text. A value counts as a date-time only in the text forms
 // "yyyy-mm-dd", "yyyy-mm-dd hh:mm", "yyyy-mm-dd hh:mm:ss" and "yyyy-mm-dd hh:mm:ss.f..." (or
@@ -28,8 +43,8 @@ std::string SqliteReadable(const std::string& c) {
            ",21) NOT GLOB '*[^0-9]*')))))";
 }
 
-std::string SqliteMovedDay(const std::string& c) {
-    return "date(substr(" + c + ",1,10),'+" + std::to_string(kRolloverDays) + " days')";
+std::string SqliteMovedDay(const std::string& c, int days) {
+    return "date(substr(" + c + ",1,10)," + DaysModifier(days) + ")";
 }
 
 // Fails the statement it is evaluated in (SQLite has no way to raise an error from a query;
@@ -76,7 +91,7 @@ std::string IdList(const std::vector<std::int64_t>& ids) {
     return list;
 }
 
-std::string MovedValue(Dialect dialect, const std::string& c) {
+std::string MovedValue(Dialect dialect, const std::string& c, int days) {
     switch (dialect) {
         case Dialect::SQLite:
             // The date part is moved and the time text kept as it is, so every fraction digit
@@ -91,38 +106,37 @@ std::string MovedValue(Dialect dialect, const std::string& c) {
                    ",6,2) WHEN '02' THEN '28' WHEN '04' THEN '30' WHEN '06' THEN '30' WHEN '09' "
                    "THEN '30' WHEN '11' THEN '30' ELSE '31' END) AND substr(" +
                    c + ",12,2)<'24' AND substr(" + c +
-                   ",23) BETWEEN '0' AND '9' THEN coalesce(date(" + c + ",'+" +
-                   std::to_string(kRolloverDays) + " days')||substr(" + c + ",11)," +
-                   SqliteFail(c) + ") WHEN " + c + " IS NULL THEN NULL WHEN " + SqliteReadable(c) +
-                   " THEN coalesce(" + SqliteMovedDay(c) + "||substr(" + c + ",11)," +
+                   ",23) BETWEEN '0' AND '9' THEN coalesce(date(" + c + "," +
+                   DaysModifier(days) + ")||substr(" + c + ",11)," + SqliteFail(c) + ") WHEN " +
+                   c + " IS NULL THEN NULL WHEN " + SqliteReadable(c) + " THEN coalesce(" +
+                   SqliteMovedDay(c, days) + "||substr(" + c + ",11)," +
                    SqliteFail(c) + ") ELSE " + SqliteFail(c) + " END";
         case Dialect::PostgreSQL:
-            return "CASE WHEN " + c + ">={ts '0001-01-01 00:00:00'} AND " + c + "<" +
-                   Ts(FirstUnmovable()) + " THEN " + c + "+interval '" +
-                   std::to_string(kRolloverDays) + " days' WHEN " + c +
+            return "CASE WHEN " + PgMovable(c, days) + " THEN " + c + "+interval '" +
+                   std::to_string(days) + " days' WHEN " + c +
                    " IS NULL THEN NULL ELSE CAST(CAST(" + c +
                    " AS text)||' cannot be moved' AS timestamp) END";
         case Dialect::SqlServer:
-            return "DATEADD(day," + std::to_string(kRolloverDays) + "," + c + ")";
+            return "DATEADD(day," + std::to_string(days) + "," + c + ")";
         case Dialect::Other:
             break;
     }
-    return "{fn TIMESTAMPADD(SQL_TSI_DAY," + std::to_string(kRolloverDays) + "," + c + ")}";
+    return "{fn TIMESTAMPADD(SQL_TSI_DAY," + std::to_string(days) + "," + c + ")}";
 }
 
-std::string Unmovable(Dialect dialect, const std::string& c) {
+std::string Unmovable(Dialect dialect, const std::string& c, int days) {
     switch (dialect) {
         case Dialect::SQLite:
             return "(" + c + " IS NOT NULL AND NOT (" + SqliteReadable(c) + " AND " +
-                   SqliteMovedDay(c) + " IS NOT NULL))";
+                   SqliteMovedDay(c, days) + " IS NOT NULL))";
         case Dialect::PostgreSQL:
-            return "(" + c + "<{ts '0001-01-01 00:00:00'} OR " + c + ">=" + Ts(FirstUnmovable()) +
-                   " OR " + c + " IN ('infinity','-infinity'))";
+            return "(" + c + " IS NOT NULL AND NOT (" + PgMovable(c, days) + "))";
         case Dialect::SqlServer:
         case Dialect::Other:
             break;
     }
-    return "(" + c + ">=" + Ts(FirstUnmovable()) + ")";
+    return days >= 0 ? "(" + c + ">=" + Ts(MovableLimit(days)) + ")"
+                     : "(" + c + "<" + Ts(MovableLimit(days)) + ")";
 }
 
 std::string Readable(Dialect dialect, const std::string& c) {
@@ -133,13 +147,21 @@ std::string AsStored(Dialect dialect, const std::string& c) {
     return dialect == Dialect::SQLite ? "CAST(" + c + " AS TEXT)" : c;
 }
 
-std::string SetList(Dialect dialect, const MovedTable& table) {
+std::string SetList(Dialect dialect, const MovedTable& table, int days) {
     std::string list;
     for (const char* column : table.Columns) {
         if (!list.empty()) list += ',';
-        list += std::string(column) + "=" + MovedValue(dialect, column);
+        list += std::string(column) + "=" + MovedValue(dialect, column, days);
     }
     return list;
+}
+
+std::string YearMonthOf(Dialect dialect, const std::string& c) {
+    if (dialect == Dialect::SQLite) {
+        return "CASE WHEN " + SqliteReadable(c) + " THEN CAST(substr(" + c +
+               ",1,4) AS INTEGER)*100+CAST(substr(" + c + ",6,2) AS INTEGER) END";
+    }
+    return "({fn YEAR(" + c + ")}*100+{fn MONTH(" + c + ")})";
 }
 
 // The dates are written as ODBC escapes that every driver reads the same way (SQLite copies them

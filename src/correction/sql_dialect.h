@@ -33,18 +33,26 @@ std::string Quoted(const std::string& text);
 // "1,2,3".
 std::string IdList(const std::vector<std::int64_t>& ids);
 
-// The value of column `c` moved by 1024 weeks, computed by the server. NULL stays NULL; a
-// value that is not a date-time or whose move leaves the representable range makes the whole
-// statement fail rather than write NULL or a wrong value over it.
-std::string MovedValue(Dialect dialect, const std::string& c);
+// Days a correction moves a date-time: 1024 weeks forward. An undo moves by -kRolloverDays.
+inline constexpr int kRolloverDays = 1024 * 7;
+
+// The value of column `c` moved by `days` (keeping the time of day and every fraction digit),
+// computed by the server. NULL stays NULL; a value that is not a date-time or whose move leaves
+// the representable range makes the whole statement fail rather than write NULL or a wrong value
+// over it.
+std::string MovedValue(Dialect dialect, const std::string& c, int days = kRolloverDays);
 // True for a non-NULL value of `c` that MovedValue refuses.
-std::string Unmovable(Dialect dialect, const std::string& c);
+std::string Unmovable(Dialect dialect, const std::string& c, int days = kRolloverDays);
 // SQLite: true when the text of `c` is a date-time in a form the run reads. Other servers: 1.
 std::string Readable(Dialect dialect, const std::string& c);
 // The column as text exactly as stored (SQLite), or as the driver reads it.
 std::string AsStored(Dialect dialect, const std::string& c);
 // "c1=<moved c1>,c2=<moved c2>,..." for every moved column of the table.
-std::string SetList(Dialect dialect, const MovedTable& table);
+std::string SetList(Dialect dialect, const MovedTable& table, int days = kRolloverDays);
+
+// The input month of a date-time column as year * 100 + month (201904); NULL where it is NULL or
+// (SQLite) not a readable date-time.
+std::string YearMonthOf(Dialect dialect, const std::string& c);
 
 // The WHERE clause of the selection (ending in a blank): InputDate in [rangeStart, rangeEnd)
 // and Date before 2008-01-01.

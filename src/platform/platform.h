@@ -51,6 +51,11 @@ std::unique_ptr<InstanceGuard> MakeSystemInstanceGuard(const Environment& enviro
 // directory), without a trailing separator.
 std::string ProgramFolder();
 
+// This machine's name on the network (host name, Windows computer name), or empty.
+std::string MachineName();
+// The name of the user this process runs as (the account's login name), or empty.
+std::string ProcessUserName();
+
 // The separator between folder names on this platform: "\" on Windows, "/" elsewhere.
 inline constexpr char kPathSeparator =
 #ifdef _WIN32

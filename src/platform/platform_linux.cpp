@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -85,6 +87,23 @@ std::string ProgramFolder() {
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
     if (error) return ".";
     return exe.parent_path().string();
+}
+
+std::string MachineName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0) return "";
+    return name;
+}
+
+std::string ProcessUserName() {
+    const long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found) {
+        return "";
+    }
+    return found->pw_name;
 }
 
 }  // namespace tovrik

@@ -150,4 +150,18 @@ std::string ProgramFolder() {
     }
 }
 
+std::string MachineName() {
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
+    if (!GetComputerNameW(name, &length)) return "";
+    return Utf16ToUtf8(std::u16string(name, name + length));
+}
+
+std::string ProcessUserName() {
+    wchar_t name[257] = {};
+    DWORD length = 257;
+    if (!GetUserNameW(name, &length) || length == 0) return "";
+    return Utf16ToUtf8(std::u16string(name, name + length - 1));  // length counts the NUL
+}
+
 }  // namespace tovrik

@@ -1,6 +1,7 @@
 #include "window/main_window_logic.h"
 
 #include "correction/background_run.h"
+#include "startup/journal_setup.h"
 
 namespace tovrik {
 
@@ -26,9 +27,13 @@ void MainWindowLogic::cmdStart_Click() {
     // Disabling the focused button hands the focus on to a picker; give it back afterwards so
     // that Enter or Space starts the next run, as before this one.
     const bool startHadFocus = controls_.StartHasFocus();
+    // Every run keeps its journal; the window shows nothing of it (a journal that cannot be
+    // written fails the run with the run's own error box).
+    const std::optional<JournalSetup> journal = JournalSetupOf(state_);
     RunCorrectionInBackground(*state_.DbConnection, *this, boxes_, clock_,
                               controls_.PickerValue(FormPicker::dtpInputDate),
-                              controls_.PickerValue(FormPicker::dtpInputEnd));
+                              controls_.PickerValue(FormPicker::dtpInputEnd), {},
+                              journal ? &*journal : nullptr);
     running_ = false;
     if (unloaded_) {
         // The window unloaded during the run, which has now stopped and rolled back what it had

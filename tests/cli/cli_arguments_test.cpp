@@ -40,6 +40,17 @@ INSTANTIATE_TEST_SUITE_P(
         GoodCase{"Bounds", {"--from", "1900/01", "--to", "9998/12"}, {1900, 1}, {9998, 12}, false}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
 
+TEST(CommandArguments, ScanAndUndoNeedNoMonths) {
+    const auto scan = ParseArguments({"--scan"});
+    ASSERT_TRUE(scan.Options) << scan.Error;
+    EXPECT_TRUE(scan.Options->Scan);
+    EXPECT_FALSE(scan.Options->HasRange);
+    const auto undo = ParseArguments({"--dry-run", "--undo=記録 1.tsv", "--other-data-source"});
+    ASSERT_TRUE(undo.Options) << undo.Error;
+    EXPECT_EQ(undo.Options->UndoJournal, "記録 1.tsv");
+    EXPECT_TRUE(undo.Options->DryRun && undo.Options->OtherDataSource);
+}
+
 struct BadCase {
     const char* name;
     std::vector<std::string> arguments;
@@ -75,6 +86,14 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"Twice", {"--from", "2019/04", "--from", "2019/05", "--to", "2019/04"}, "2回"},
         BadCase{"Unknown", {"--from", "2019/04", "--to", "2019/04", "--force"}, "\"--force\""},
         BadCase{"Positional", {"2019/04", "2019/05"}, "\"2019/04\""},
+        BadCase{"ScanAndUndo", {"--scan", "--undo", "x.tsv"}, "一緒に使えません"},
+        BadCase{"UndoWithMonths", {"--undo", "x.tsv", "--from", "2019/04"}, "--from と --to を取りません"},
+        BadCase{"UndoWithoutFile", {"--undo"}, "作業記録ファイルがありません"},
+        BadCase{"OtherDataSourceAlone",
+                {"--from", "2019/04", "--to", "2019/04", "--other-data-source"},
+                "--undo と使います"},
+        BadCase{"ScanWithOneMonth", {"--scan", "--from", "2019/04"}, "--to の月がありません"},
+        BadCase{"ScanDryRun", {"--scan", "--dry-run"}, "--dry-run は不要"},
         // A script that adds --version to a run must not be told the run is done.
         BadCase{"VersionWithRun",
                 {"--from", "2019/04", "--to", "2019/04", "--version"},

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <limits>
 #include <map>
 #include <memory>
@@ -16,6 +17,8 @@
 
 #include "cli/cli_process.h"
 #include "common/date_time.h"
+#include "platform/platform.h"
+#include "correction/run_journal.h"
 #if defined(TOVRIK_CLI_POSTGRES) && !defined(_WIN32)
 #include "delayproxy/delay_proxy.h"
 #endif
@@ -123,21 +126,27 @@ protected:
         sampledata::CreateSuiteSchema(*connection_);
         if (GetParam() == Backend::Sqlite) {
             auto* sqlite = static_cast<SqliteSuiteDb*>(db_.get());
-            sandbox_.AddDataSource(
-                kDsn, {{"Driver", "SQLite3"}, {"Database", DriverPath(sqlite->File())}});
+            dsnKeys_ = {{"Driver", "SQLite3"}, {"Database", DriverPath(sqlite->File())}};
             user_ = "cliuser";
             password_ = kSqlitePassword;
         } else {
             auto* pg = static_cast<PgSuiteDb*>(db_.get());
             const PgServer& server = PgServerInfo();
-            sandbox_.AddDataSource(kDsn, {{"Driver", "PostgreSQL Unicode"},
-                                          {"Servername", server.Host},
-                                          {"Port", std::to_string(server.Port)},
-                                          {"Database", pg->Name()}});
+            dsnKeys_ = {{"Driver", "PostgreSQL Unicode"},
+                        {"Servername", server.Host},
+                        {"Port", std::to_string(server.Port)},
+                        {"Database", pg->Name()}};
             user_ = server.User;
             password_ = server.Password;
         }
+        sandbox_.AddDataSource(kDsn, dsnKeys_);
         sandbox_.WriteLoginSettings(kDsn, user_, password_);
+    }
+
+    // The same database under another data source name.
+    void UseOtherDataSource(bool other) {
+        sandbox_.AddDataSource("TovrikCliElsewhere", dsnKeys_);
+        sandbox_.WriteLoginSettings(other ? "TovrikCliElsewhere" : kDsn, user_, password_);
     }
 
     // Runs tovrik-cli; no output may ever show the password.
@@ -220,6 +229,14 @@ protected:
     }
 #endif
 
+    // The journal a run named on standard error.
+    static std::string JournalNamed(const std::string& err) {
+        const std::string label = "作業記録 ";
+        const auto at = err.rfind(label);
+        if (at == std::string::npos) return "";
+        return err.substr(at + label.size(), err.find('\n', at) - at - label.size());
+    }
+
     db::Connection& Conn() { return *connection_; }
     CliSandbox& Sandbox() { return sandbox_; }
     std::string PgDatabase() const { return static_cast<PgSuiteDb*>(db_.get())->Name(); }
@@ -246,6 +263,7 @@ private:
     std::unique_ptr<SuiteDb> db_;
     std::unique_ptr<db::Connection> connection_;
     CliSandbox sandbox_;
+    std::map<std::string, std::string> dsnKeys_;
     std::string user_;
     std::string password_;
 };
@@ -415,6 +433,105 @@ TEST_P(CliDatabase, CtrlCStopsBetweenOperationsWithStatus130AndNothingHalfDone) 
     const int moved = InterruptRun(spec, before, std::chrono::milliseconds(0));
     EXPECT_LT(moved, spec.Affected);
     ExpectRerunFinishes(before, spec.Affected - moved, data.AffectedIds.size());
+}
+#endif
+
+TEST_P(CliDatabase, ScanThenRunThenUndoTheJournalLeavesTheDatabaseAsItWas) {
+    sampledata::SampleSpec spec;
+    spec.Affected = 5;
+    spec.Unaffected = 3;
+    spec.AffectedOtherMonth = 2;
+    Fill(spec);
+    const Snapshot before = Take();
+
+    const CliResult scan = Run({"--scan"});
+    ASSERT_EQ(scan.Status, 0) << scan.Err;
+    EXPECT_EQ(scan.Out.rfind("2019/04  運行 5  Date ", 0), 0u) << scan.Out;
+    EXPECT_NE(scan.Out.find("\n2019/05  運行 2  Date "), std::string::npos) << scan.Out;
+    EXPECT_NE(scan.Out.find("合計: 2か月, 運行 7件  DriversTime 14  EventLog 70  OpData 35\n"),
+              std::string::npos)
+        << scan.Out;
+
+    const CliResult run = Run({"--from", "2019/04", "--to", "2019/05"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const std::string journal = JournalNamed(run.Err);
+    EXPECT_EQ(journal.rfind(Sandbox().SettingsFolder() + kPathSeparator + "TovrikJournal", 0), 0u)
+        << run.Err;
+    EXPECT_EQ(Run({"--scan"}).Out, "2008/01/01 より前の運行はありません\n");
+    const Snapshot corrected = Take();
+
+    // A damaged copy, and the journal of another data source, change nothing.
+    const std::string damaged = Sandbox().Dir().Str() + "/damaged.tsv";
+    std::string text = ReadFile(journal);
+    text[text.find("\nCOMMITTED") - 12] ^= 1;  // in the last operation's line
+    WriteFile(damaged, text);
+    const CliResult refused = Run({"--undo", damaged});
+    EXPECT_EQ(refused.Status, 1);
+    EXPECT_NE(refused.Err.find("行目: 検査値が合いません"), std::string::npos) << refused.Err;
+    UseOtherDataSource(true);
+    const CliResult elsewhere = Run({"--undo", journal});
+    EXPECT_EQ(elsewhere.Status, 1);
+    EXPECT_NE(elsewhere.Err.find("TovrikCliElsewhere"), std::string::npos) << elsewhere.Err;
+    EXPECT_NE(elsewhere.Err.find("--other-data-source"), std::string::npos) << elsewhere.Err;
+    EXPECT_EQ(Run({"--undo", journal, "--dry-run", "--other-data-source"}).Status, 0);
+    UseOtherDataSource(false);
+    EXPECT_EQ(Take(), corrected);
+
+    const CliResult dry = Run({"--undo", journal, "--dry-run"});
+    ASSERT_EQ(dry.Status, 0) << dry.Err;
+    EXPECT_NE(dry.Out.find("戻す運行: 7件, 戻さない運行: 0件, 戻し済み: 0件\n"), std::string::npos)
+        << dry.Out;
+    EXPECT_EQ(Take(), corrected);
+
+    const CliResult undo = Run({"--undo", journal});
+    ASSERT_EQ(undo.Status, 0) << undo.Err;
+    EXPECT_NE(undo.Out.find("元に戻した運行: 7件"), std::string::npos) << undo.Out;
+    EXPECT_NE(JournalNamed(undo.Err), journal);  // its own journal
+    EXPECT_EQ(Take(), before);
+
+    const CliResult again = Run({"--undo", journal});
+    EXPECT_EQ(again.Status, 0) << again.Err;
+    EXPECT_NE(again.Out.find("すべて元に戻されています。何も変更していません。"), std::string::npos)
+        << again.Out;
+    EXPECT_EQ(Take(), before);
+}
+
+#ifndef _WIN32
+// A run killed outright: the journal's committed lines are exactly the operations moved, its
+// uncommitted ones untouched, and undoing it restores the database.
+TEST_P(CliDatabase, AKilledRunsJournalListsExactlyWhatItCommitted) {
+    sampledata::SampleSpec spec = LongRun(1500);
+    Fill(spec);
+    const Snapshot before = Take();
+    const std::string folder = Sandbox().SettingsFolder() + "/TovrikJournal";
+    CliProcess process = Sandbox().Start({"--from", "2019/04", "--to", "2019/04"});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    std::string journal;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (std::filesystem::exists(folder)) {
+            for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+                journal = entry.path().string();
+            }
+        }
+        // Killed once the first operations are on disk (committed or not).
+        const std::string text = journal.empty() ? "" : ReadFile(journal);
+        if (std::count(text.begin(), text.end(), '\n') > 9) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    process.Signal(SIGKILL);
+    process.Wait();
+    const Journal read = ReadJournal(journal);
+    // Only on a machine too busy to kill it within the run's first second.
+    if (!read.Outcome.empty()) GTEST_SKIP() << "the run ended before it was killed";
+    const auto changes = Changes(before, Take());
+    EXPECT_EQ(changes.size(), read.Committed.size());
+    for (const JournalEntry& entry : read.Committed) EXPECT_EQ(changes.count(entry.Id), 1u);
+    for (const JournalEntry& entry : read.Uncommitted) EXPECT_EQ(changes.count(entry.Id), 0u);
+    ExpectWholeOperations(before, spec, std::numeric_limits<std::int64_t>::max());
+
+    const CliResult undo = Run({"--undo", journal});
+    ASSERT_EQ(undo.Status, 0) << undo.Err;
+    EXPECT_EQ(Take(), before);
 }
 #endif
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -204,6 +205,31 @@ TEST_F(LogicRun, AClickOnStartDuringARunStartsNoSecondRun) {
     before_ = test::TakeSnapshot(*seed_);
     Logic().cmdStart_Click();  // the guard is lifted once the run has ended
     EXPECT_EQ(Logic().StatusText(), "修正が必要なデータはありません");
+}
+
+// The window shows nothing of the journal: a run keeps it in the settings folder, and a journal
+// that cannot be written is the run's own error box, with nothing moved.
+TEST_F(LogicRun, EveryRunKeepsItsJournalInTheSettingsFolder) {
+    test::TempDir settings;
+    state_.Settings.SettingsFolder = settings.Str();
+    test::WriteFile(settings.Path() / "TovrikJournal", "a file, not a folder");
+    Logic().cmdStart_Click();
+    ASSERT_EQ(Boxes().Shown.size(), 1u);
+    EXPECT_NE(Boxes().Shown[0].Text.find("作業記録を書けません"), std::string::npos)
+        << Boxes().Shown[0].Text;
+    EXPECT_EQ(Outcome()[OperationState::Untouched],
+              static_cast<int>(test::OperationIds(before_).size()));
+
+    std::filesystem::remove(settings.Path() / "TovrikJournal");
+    Logic().cmdStart_Click();
+    ASSERT_EQ(Boxes().Shown.size(), 1u);
+    std::vector<std::filesystem::path> journals;
+    for (const auto& entry : std::filesystem::directory_iterator(settings.Path() / "TovrikJournal")) {
+        journals.push_back(entry.path());
+    }
+    ASSERT_EQ(journals.size(), 1u);
+    EXPECT_EQ(journals[0].filename().string(), "20190410-090512.tsv");  // the run's start
+    EXPECT_EQ(static_cast<int>(ReadJournal(journals[0].string()).Committed.size()), Affected());
 }
 
 enum class UnloadBy { CloseButton, WindowCommand };

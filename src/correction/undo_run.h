@@ -1,0 +1,57 @@
+#pragma once
+
+// Taking a correction back: every operation a journal lists as committed moves back by 1024
+// weeks, all-or-nothing with its dependent rows, where it still is as the correction left it.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "correction/run_journal.h"
+#include "database/odbc.h"
+
+namespace tovrik {
+
+// What the database holds for one committed line of a journal.
+enum class UndoCheck {
+    Undo,           // Date as the correction left it, and the same dependent rows: undone
+    AlreadyUndone,  // Date as it was before the correction
+    Changed,        // anything else: skipped
+    Missing,        // no General row with the ID: skipped
+};
+
+struct UndoItem {
+    JournalEntry Entry;
+    UndoCheck Check = UndoCheck::Changed;
+    std::string Why;  // for Changed: what differs, e.g. "Date 2019-05-01 00:00:00"
+};
+
+struct UndoReport {
+    int Undone = 0;         // operations moved back and committed
+    int AlreadyUndone = 0;
+    int Skipped = 0;        // changed or missing
+    bool Interrupted = false;
+    std::string JournalPath;  // the undo's own journal, when anything was to be undone
+};
+
+// Operations per chunk: one transaction, a few statements.
+inline constexpr std::size_t kUndoChunk = 500;
+
+// Checks every committed line of `journal` against the database, changing nothing; `each` gets
+// the lines in journal order. Throws db::DbError.
+void PlanUndo(db::Connection& connection, const Journal& journal,
+              const std::function<void(const UndoItem&)>& each);
+
+// Moves back every operation that PlanUndo would find Undo, a chunk per transaction, each guarded
+// in its transaction (Date and dependent row counts as the journal says). The undo's own journal
+// (named after `start`, its range naming `journalPath`) is created before anything moves and gets
+// every line before its transaction commits. `each` gets every line once it is decided (Undo
+// after its commit); `stop`, asked between chunks, ends the undo there (Interrupted). Throws
+// JournalError or db::DbError: every operation is then fully moved back or untouched, and a
+// second undo of the same journal completes the work.
+UndoReport RunUndo(db::Connection& connection, const Journal& journal,
+                   const std::string& journalPath, const JournalSetup& setup, const DateTime& start,
+                   const std::function<void(const UndoItem&)>& each,
+                   const std::function<bool()>& stop);
+
+}  // namespace tovrik
