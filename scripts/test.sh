@@ -3,8 +3,10 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer, and runs every test against real SQLite and
 # PostgreSQL databases (the tests start their own PostgreSQL server; the headless demo is one of
 # the tests), builds the Debian package and installs, runs and removes it (as root), then fuzzes
-# the INI reader for a bounded time and cross-builds the core for Windows. Every build treats
-# warnings in Tovrik's own code as errors.
+# the INI reader for a bounded time, cross-builds for Windows and runs the Windows tests under
+# Wine (the window end to end in a private X server among them), and builds the Windows MSI and
+# zip and installs, runs and uninstalls the MSI under Wine. Every build treats warnings in
+# Tovrik's own code as errors.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-ci
