@@ -51,6 +51,20 @@ extern "C" void OnInterrupt(int signal) {
     std::signal(signal, SIG_DFL);
 }
 
+// Runs `work` with Ctrl+C and SIGTERM going to OnInterrupt, and their defaults back after it.
+template <typename Work>
+auto Interruptible(Work work) {
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+    struct Restore {
+        ~Restore() {
+            std::signal(SIGINT, SIG_DFL);
+            std::signal(SIGTERM, SIG_DFL);
+        }
+    } restore;
+    return work();
+}
+
 bool StandardErrorIsTerminal() {
 #ifdef _WIN32
     return _isatty(_fileno(stderr)) != 0;
@@ -133,51 +147,38 @@ int Undo(const tovrik::cli::CliOptions& options, const tovrik::StartState& state
         return kExitDone;
     }
 
-    int undo = 0, alreadyUndone = 0, skipped = 0;
-    auto count = [&](const tovrik::UndoItem& item) {
-        if (item.Check == tovrik::UndoCheck::Undo) {
-            ++undo;
-        } else if (item.Check == tovrik::UndoCheck::AlreadyUndone) {
-            ++alreadyUndone;
-        } else {
-            ++skipped;
-        }
-    };
-    auto totals = [&](const char* undone) {
-        std::cout << undone << undo << "件, 戻さない運行: " << skipped << "件, 戻し済み: "
-                  << alreadyUndone << "件\n";
+    auto totals = [](const char* undone, const tovrik::UndoReport& report) {
+        std::cout << undone << report.Undone << "件, 戻さない運行: " << report.Skipped
+                  << "件, 戻し済み: " << report.AlreadyUndone << "件\n";
     };
     if (options.DryRun) {
+        tovrik::UndoReport plan;
         try {
-            tovrik::PlanUndo(connection, journal, [&](const tovrik::UndoItem& item) {
+            plan = tovrik::PlanUndo(connection, journal, [](const tovrik::UndoItem& item) {
                 tovrik::cli::PrintUndoItem(std::cout, item, true);
-                count(item);
             });
         } catch (const std::exception& error) {
             return ShowRunError(boxes, error.what());
         }
-        totals("戻す運行: ");
+        totals("戻す運行: ", plan);
         std::cout << "ドライラン: データベースは変更していません\n";
         return kExitDone;
     }
 
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
     tovrik::UndoReport report;
     std::string failure;
     try {
-        report = tovrik::RunUndo(
-            connection, journal, journalPath, *setup, clock.Now(),
-            [&](const tovrik::UndoItem& item) {
-                tovrik::cli::PrintUndoItem(std::cout, item, false);
-                count(item);
-            },
-            [] { return interruptRequested != 0; });
+        report = Interruptible([&] {
+            return tovrik::RunUndo(
+                connection, journal, journalPath, *setup, clock.Now(),
+                [](const tovrik::UndoItem& item) {
+                    tovrik::cli::PrintUndoItem(std::cout, item, false);
+                },
+                [] { return interruptRequested != 0; });
+        });
     } catch (const std::exception& error) {
         failure = error.what();
     }
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
     if (!failure.empty()) {
         if (interruptRequested != 0) {
             std::cerr << "tovrik-cli: 中断しました。戻した運行は戻し済み、途中の運行は元のままです。\n";
@@ -193,12 +194,12 @@ int Undo(const tovrik::cli::CliOptions& options, const tovrik::StartState& state
                      "同じ作業記録でもう一度 --undo すると続きを戻します。\n";
         return kExitInterrupted;
     }
-    if (undo == 0 && skipped == 0) {
+    if (report.Undone == 0 && report.Skipped == 0) {
         std::cout << "この作業記録の運行はすべて元に戻されています。何も変更していません。\n";
         return kExitDone;
     }
-    totals("元に戻した運行: ");
-    if (undo == 0) std::cout << "戻せる運行はありません。何も変更していません。\n";
+    totals("元に戻した運行: ", report);
+    if (report.Undone == 0) std::cout << "戻せる運行はありません。何も変更していません。\n";
     return kExitDone;
 }
 
@@ -261,14 +262,12 @@ int Run(const tovrik::cli::CliOptions& options) {
     tovrik::cli::TerminalView view(std::cerr, StandardErrorIsTerminal());
     view.Interrupted = [] { return interruptRequested != 0; };
     activeView = &view;
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
     const std::optional<tovrik::JournalSetup> journal = tovrik::JournalSetupOf(state);
-    const tovrik::RunResult result = tovrik::RunCorrectionInBackground(
-        connection, view, boxes, system.SystemTime(), inputDate, inputEnd, {},
-        journal ? &*journal : nullptr);
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
+    const tovrik::RunResult result = Interruptible([&] {
+        return tovrik::RunCorrectionInBackground(connection, view, boxes, system.SystemTime(),
+                                                 inputDate, inputEnd, {},
+                                                 journal ? &*journal : nullptr);
+    });
     view.FinishLine();
     activeView = nullptr;
     connection.Close();

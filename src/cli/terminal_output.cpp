@@ -3,6 +3,8 @@
 #include <array>
 #include <cctype>
 
+#include "common/utf.h"
+
 namespace tovrik::cli {
 
 namespace {
@@ -47,19 +49,7 @@ std::size_t ValueEnd(const std::string& text, std::size_t at) {
 
 }  // namespace
 
-std::string ToTerminalText(const std::string& text) {
-    std::string result;
-    result.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r') {
-            result += '\n';
-            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        } else {
-            result += text[i];
-        }
-    }
-    return result;
-}
+std::string ToTerminalText(const std::string& text) { return WithLineFeeds(text); }
 
 std::string MaskSecrets(const std::string& text, const std::string& password) {
     static const std::array<std::string, 2> kKeywords = {"PWD", "PASSWORD"};

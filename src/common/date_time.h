@@ -2,7 +2,9 @@
 
 #include <compare>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace tovrik {
 
@@ -44,5 +46,8 @@ std::string FormatDateTime(const DateTime& value);
 // "yyyy-mm-dd hh:mm:ss[.fffffffff]" (fraction digits only as many as needed, none when zero):
 // the ISO form used in ODBC escapes and in diagnostics.
 std::string FormatIso(const DateTime& value);
+// "yyyy-mm-dd[( |T)hh:mm[:ss[.f...]]]" with trailing spaces, the text form drivers use for
+// date-times; nothing when the text is not one or names no valid date-time.
+std::optional<DateTime> ParseIsoDateTime(std::string_view text);
 
 }  // namespace tovrik

@@ -96,4 +96,18 @@ std::string Utf16ToUtf8(std::u16string_view text) {
     return out;
 }
 
+std::string WithLineFeeds(const std::string& text) {
+    std::string result;
+    result.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+            result += '\n';
+            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        } else {
+            result += text[i];
+        }
+    }
+    return result;
+}
+
 }  // namespace tovrik

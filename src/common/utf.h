@@ -13,4 +13,8 @@ std::string Utf16ToUtf8(std::u16string_view text);
 // Appends one code point (at most U+10FFFF) as UTF-8.
 void AppendUtf8(std::string& out, char32_t codePoint);
 
+// The text with every line end of the window texts ("\r\n", or "\r" alone) turned into "\n",
+// for a terminal or a log.
+std::string WithLineFeeds(const std::string& text);
+
 }  // namespace tovrik

@@ -68,10 +68,6 @@ bool Digits(const std::string& text, std::size_t from, std::size_t count) {
     return true;
 }
 
-int Number(const std::string& text, std::size_t from, std::size_t count) {
-    return std::stoi(text.substr(from, count));
-}
-
 // A whole number from 0 to 10^18, or -1.
 std::int64_t Count(const std::string& text) {
     if (text.empty() || text.size() > 18 || !Digits(text, 0, text.size())) return -1;
@@ -100,33 +96,9 @@ std::string JournalField(const std::string& text) {
 }
 
 std::optional<DateTime> ParseJournalDate(const std::string& text) {
-    if (text.size() < 10 || !Digits(text, 0, 4) || text[4] != '-' || !Digits(text, 5, 2) ||
-        text[7] != '-' || !Digits(text, 8, 2)) {
-        return std::nullopt;
-    }
-    DateTime value{Number(text, 0, 4), Number(text, 5, 2), Number(text, 8, 2), 0, 0, 0, 0};
-    if (text.size() > 10) {
-        if ((text[10] != ' ' && text[10] != 'T') || text.size() < 16 || !Digits(text, 11, 2) ||
-            text[13] != ':' || !Digits(text, 14, 2)) {
-            return std::nullopt;
-        }
-        value.Hour = Number(text, 11, 2);
-        value.Minute = Number(text, 14, 2);
-        if (text.size() > 16) {
-            if (text[16] != ':' || !Digits(text, 17, 2)) return std::nullopt;
-            value.Second = Number(text, 17, 2);
-            if (text.size() > 19) {
-                if (text[19] != '.' || text.size() == 20 || !Digits(text, 20, text.size() - 20)) {
-                    return std::nullopt;
-                }
-                std::string nanos = text.substr(20, 9);
-                nanos.resize(9, '0');
-                value.Fraction = static_cast<std::uint32_t>(std::stoul(nanos));
-            }
-        }
-    }
-    if (!IsValid(value)) return std::nullopt;
-    return value;
+    // Written by the program: a trailing space is an edit.
+    if (!text.empty() && text.back() == ' ') return std::nullopt;
+    return ParseIsoDateTime(text);
 }
 
 std::string ShiftedDateText(const std::string& text, int days) {

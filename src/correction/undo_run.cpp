@@ -120,14 +120,29 @@ std::vector<JournalEntry> ById(std::vector<JournalEntry> entries) {
 
 }  // namespace
 
-void PlanUndo(db::Connection& connection, const Journal& journal,
-              const std::function<void(const UndoItem&)>& each) {
+void UndoReport::Count(UndoCheck check) {
+    if (check == UndoCheck::Undo) {
+        ++Undone;
+    } else if (check == UndoCheck::AlreadyUndone) {
+        ++AlreadyUndone;
+    } else {
+        ++Skipped;
+    }
+}
+
+UndoReport PlanUndo(db::Connection& connection, const Journal& journal,
+                    const std::function<void(const UndoItem&)>& each) {
     CheckSuiteTables(connection);
     const Dialect dialect = DialectOf(connection);
+    UndoReport report;
     ForEachChunk(journal.Committed, [&](const std::vector<JournalEntry>& chunk) {
-        for (const UndoItem& item : Inspect(connection, dialect, chunk)) each(item);
+        for (const UndoItem& item : Inspect(connection, dialect, chunk)) {
+            report.Count(item.Check);
+            each(item);
+        }
         return true;
     });
+    return report;
 }
 
 UndoReport RunUndo(db::Connection& connection, const Journal& journal,
@@ -190,13 +205,7 @@ UndoReport RunUndo(db::Connection& connection, const Journal& journal,
                 writer->MarkCommitted();
             }
             for (const UndoItem& item : items) {
-                if (item.Check == UndoCheck::Undo) {
-                    ++report.Undone;
-                } else if (item.Check == UndoCheck::AlreadyUndone) {
-                    ++report.AlreadyUndone;
-                } else {
-                    ++report.Skipped;
-                }
+                report.Count(item.Check);
                 each(item);
             }
             return true;

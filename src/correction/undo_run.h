@@ -32,14 +32,17 @@ struct UndoReport {
     int Skipped = 0;        // changed or missing
     bool Interrupted = false;
     std::string JournalPath;  // the undo's own journal, when anything was to be undone
+
+    void Count(UndoCheck check);
 };
 
 // Operations per chunk: one transaction, a few statements.
 inline constexpr std::size_t kUndoChunk = 500;
 
 // Checks every committed line of `journal` against the database, changing nothing; `each` gets
-// the lines in journal order. Throws db::DbError.
-void PlanUndo(db::Connection& connection, const Journal& journal,
+// the lines in journal order. Returns what an undo would count (Undone: what it would undo).
+// Throws db::DbError.
+UndoReport PlanUndo(db::Connection& connection, const Journal& journal,
               const std::function<void(const UndoItem&)>& each);
 
 // Moves back every operation that PlanUndo would find Undo, a chunk per transaction, each guarded

@@ -225,51 +225,6 @@ SQLSMALLINT FractionDigits(std::uint32_t fraction) {
     return 9;
 }
 
-bool ParseNumber(std::string_view text, std::size_t& pos, std::size_t digits, int& value) {
-    if (pos + digits > text.size()) return false;
-    const auto* first = text.data() + pos;
-    const auto result = std::from_chars(first, first + digits, value);
-    if (result.ec != std::errc() || result.ptr != first + digits) return false;
-    pos += digits;
-    return true;
-}
-
-// "yyyy-mm-dd[( |T)hh:mm[:ss[.f...]]]", the text form drivers use for date-times.
-std::optional<DateTime> ParseIso(std::string_view text) {
-    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-    DateTime value;
-    std::size_t pos = 0;
-    auto expect = [&](char c) { return pos < text.size() && text[pos++] == c; };
-    if (!ParseNumber(text, pos, 4, value.Year) || !expect('-') ||
-        !ParseNumber(text, pos, 2, value.Month) || !expect('-') ||
-        !ParseNumber(text, pos, 2, value.Day)) {
-        return std::nullopt;
-    }
-    if (pos < text.size()) {
-        if (text[pos] != ' ' && text[pos] != 'T') return std::nullopt;
-        ++pos;
-        if (!ParseNumber(text, pos, 2, value.Hour) || !expect(':') ||
-            !ParseNumber(text, pos, 2, value.Minute)) {
-            return std::nullopt;
-        }
-        if (pos < text.size() && (!expect(':') || !ParseNumber(text, pos, 2, value.Second))) {
-            return std::nullopt;
-        }
-        if (pos < text.size()) {
-            if (!expect('.')) return std::nullopt;
-            std::uint32_t scale = 100'000'000;
-            std::size_t digits = 0;
-            for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos, ++digits) {
-                if (digits < 9)
-                    value.Fraction += static_cast<std::uint32_t>(text[pos] - '0') * scale;
-                scale /= 10;
-            }
-            if (digits == 0 || pos != text.size()) return std::nullopt;
-        }
-    }
-    if (!IsValid(value)) return std::nullopt;
-    return value;
-}
 
 }  // namespace
 
@@ -614,7 +569,7 @@ std::optional<DateTime> Statement::GetDateTime(const std::string& column) {
         case Impl::CellKind::DateTime:
             return cell.dateTime;
         case Impl::CellKind::Text:
-            if (auto value = ParseIso(cell.text)) return value;
+            if (auto value = ParseIsoDateTime(cell.text)) return value;
             break;
         case Impl::CellKind::Int:
             break;

@@ -1,25 +1,11 @@
 #include "win32/win32_message_boxes.h"
 
+#include "common/utf.h"
 #include "win32/win32_support.h"
 
 namespace tovrik::win32 {
 
 namespace {
-
-// The text with every line break as a line feed.
-std::string OneLineBreakKind(const std::string& text) {
-    std::string result;
-    result.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r') {
-            result += '\n';
-            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        } else {
-            result += text[i];
-        }
-    }
-    return result;
-}
 
 void WriteToStandardError(const std::string& line) {
     const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
@@ -33,7 +19,7 @@ void WriteToStandardError(const std::string& line) {
 
 void Win32MessageBoxes::Show(const std::string& text, const std::string& caption,
                              MessageIcon icon) {
-    WriteToStandardError("tovrik: " + OneLineBreakKind(caption + ": " + text) + "\n");
+    WriteToStandardError("tovrik: " + WithLineFeeds(caption + ": " + text) + "\n");
     UINT type = MB_OK;
     switch (icon) {
         case MessageIcon::None:
