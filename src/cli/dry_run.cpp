@@ -3,7 +3,8 @@
 namespace tovrik::cli {
 
 void DryRunPrinter::Add(const PlannedOperation& operation) {
-    out_ << "ID " << operation.Id << "  InputDate " << FormatDateTime(operation.InputDate)
+    out_ << "ID " << operation.Id << "  InputDate "
+         << (operation.InputDate ? FormatDateTime(*operation.InputDate) : operation.InputDateText)
          << "  Date " << FormatDateTime(operation.Date) << " → "
          << FormatDateTime(operation.MovedDate) << "  DriversTime " << operation.DriversTimeRows
          << "  EventLog " << operation.EventLogRows << "  OpData " << operation.OpDataRows << '\n';

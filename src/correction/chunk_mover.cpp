@@ -39,26 +39,7 @@ std::string Unliteral(const std::string& literal) {
     return text;
 }
 
-// Rows of the chunk's operations in each dependent table: one statement, read in the caller's
-// transaction before the updates, whose row counts must then agree with it.
-std::map<std::int64_t, std::array<std::int64_t, 3>> CountDependentRows(
-    db::Connection& connection, const std::string& idList) {
-    std::string sql;
-    for (std::size_t i = 0; i < std::size(kDependents); ++i) {
-        if (i > 0) sql += " UNION ALL ";
-        sql += "SELECT " + std::to_string(i) + " AS T,GeneralID AS K,COUNT(*) AS N FROM " +
-               kDependents[i].Name + " WHERE GeneralID IN (" + idList + ") GROUP BY GeneralID";
-    }
-    std::map<std::int64_t, std::array<std::int64_t, 3>> counts;
-    auto statement = connection.Query(sql);
-    statement.Execute();
-    while (statement.Fetch()) {
-        const auto table = static_cast<std::size_t>(statement.GetInt("T").value_or(0));
-        if (table >= std::size(kDependents)) continue;
-        counts[statement.GetInt("K").value_or(0)][table] = statement.GetInt("N").value_or(0);
-    }
-    return counts;
-}
+
 
 // PostgreSQL: the four updates as one statement (data-modifying WITH queries), one round trip,
 // answering with the dependent rows moved per operation. The dependent rows are moved only for
@@ -97,6 +78,25 @@ std::vector<MovedOperation> MoveInOneStatement(db::Connection& connection,
 }
 
 }  // namespace
+
+std::map<std::int64_t, std::array<std::int64_t, 3>> CountDependentRows(
+    db::Connection& connection, const std::string& idList) {
+    std::string sql;
+    for (std::size_t i = 0; i < std::size(kDependents); ++i) {
+        if (i > 0) sql += " UNION ALL ";
+        sql += "SELECT " + std::to_string(i) + " AS T,GeneralID AS K,COUNT(*) AS N FROM " +
+               kDependents[i].Name + " WHERE GeneralID IN (" + idList + ") GROUP BY GeneralID";
+    }
+    std::map<std::int64_t, std::array<std::int64_t, 3>> counts;
+    auto statement = connection.Query(sql);
+    statement.Execute();
+    while (statement.Fetch()) {
+        const auto table = static_cast<std::size_t>(statement.GetInt("T").value_or(0));
+        if (table >= std::size(kDependents)) continue;
+        counts[statement.GetInt("K").value_or(0)][table] = statement.GetInt("N").value_or(0);
+    }
+    return counts;
+}
 
 std::string SelectedColumns(Dialect dialect) {
     return dialect == Dialect::SQLite
@@ -171,6 +171,7 @@ std::vector<MovedOperation> ChunkMover::Move(const std::vector<SelectedOperation
     if (statements_ == MoveStatements::Single) {
         return MoveInOneStatement(connection_, chunk, general, dependents);
     }
+    // Read in this transaction before the updates, whose row counts must then agree with it.
     const auto before = CountDependentRows(connection_, idList);
     std::vector<std::int64_t> counts;
     if (statements_ == MoveStatements::Batch) {

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <exception>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +29,11 @@ struct MovedOperation {
     std::int64_t Id = 0;
     std::array<std::int64_t, 3> DependentRows{};
 };
+
+// The rows of each operation of `idList` ("1,2,3") in DriversTime, EventLog and OpData, in
+// that order: one statement. Operations without any dependent row are not in the map.
+std::map<std::int64_t, std::array<std::int64_t, 3>> CountDependentRows(
+    db::Connection& connection, const std::string& idList);
 
 // The columns a selection read must return for SelectedFrom.
 std::string SelectedColumns(Dialect dialect);

@@ -1,9 +1,8 @@
 // The dry run: what a correction run would select, with the rows each operation carries.
 
-#include <map>
 #include <stdexcept>
-#include <utility>
 
+#include "correction/chunk_mover.h"
 #include "correction/correction_run.h"
 #include "correction/date_rules.h"
 #include "correction/selection_reader.h"
@@ -14,7 +13,7 @@ namespace tovrik {
 
 namespace {
 
-// Operations listed per page (one count statement per dependent table and page).
+// Operations listed per page (one count statement per page).
 constexpr std::size_t kPage = 1000;
 
 }  // namespace
@@ -25,49 +24,46 @@ void PlanCorrection(db::Connection& connection, const DateTime& inputDate, const
     DateTime rangeEnd, rangeStart;
     GetInputMonthRange(inputDate, inputEnd, rangeEnd, rangeStart);
     CheckSuiteTables(connection);
-    const std::string condition = SelectionCondition(rangeStart, rangeEnd);
-    SelectionReader reader(connection, "ID,InputDate,Date", condition,
+    const Dialect dialect = DialectOf(connection);
+    const std::string condition = SelectionCondition(dialect, rangeStart, rangeEnd);
+    // The run's own selection and reading, so that the plan lists what a run would move.
+    SelectionReader reader(connection, SelectedColumns(dialect), condition,
                            MeasureSelection(connection, condition));
     std::vector<PlannedOperation> page;
     while (!reader.Done()) {
         page.clear();
         reader.Read(kPage, [&](db::Statement& row) {
+            const SelectedOperation selected = SelectedFrom(dialect, row);
             PlannedOperation operation;
-            operation.Id = row.GetInt("ID").value_or(0);
-            operation.InputDate = row.GetDateTime("InputDate").value_or(DateTime{});
-            operation.Date = row.GetDateTime("Date").value_or(DateTime{});
+            operation.Id = selected.Id;
+            operation.InputDate = ParseStoredDate(selected.InputDateText);
+            operation.InputDateText = selected.InputDateText;
+            const auto date = ParseStoredDate(selected.DateText);
+            const std::string where = "General.Date (ID=" + std::to_string(operation.Id) + ")";
+            if (!date) {
+                throw db::DbError(where + ": '" + selected.DateText + "' は日付と時刻として読めません",
+                                  {});
+            }
+            operation.Date = *date;
             try {
                 operation.MovedDate = CorrectRolloverDate(operation.Date);
             } catch (const std::out_of_range& error) {
-                throw db::DbError(
-                    "General.Date (ID=" + std::to_string(operation.Id) + "): " + error.what(), {});
+                throw db::DbError(where + ": " + error.what(), {});
             }
             page.push_back(operation);
         });
         if (page.empty()) break;
         std::vector<std::int64_t> ids;
         for (const auto& operation : page) ids.push_back(operation.Id);
-        const std::pair<const char*, std::int64_t PlannedOperation::*> counts[] = {
-            {"DriversTime", &PlannedOperation::DriversTimeRows},
-            {"EventLog", &PlannedOperation::EventLogRows},
-            {"OpData", &PlannedOperation::OpDataRows},
-        };
-        for (const auto& [table, field] : counts) {
-            std::map<std::int64_t, std::int64_t> perOperation;
-            auto statement =
-                connection.Query(std::string("SELECT GeneralID,COUNT(*) AS N FROM ") + table +
-                                 " WHERE GeneralID IN (" + IdList(ids) + ") GROUP BY GeneralID");
-            statement.Execute();
-            while (statement.Fetch()) {
-                perOperation[statement.GetInt("GeneralID").value_or(0)] =
-                    statement.GetInt("N").value_or(0);
+        const auto counts = CountDependentRows(connection, IdList(ids));
+        for (auto& operation : page) {
+            if (const auto found = counts.find(operation.Id); found != counts.end()) {
+                operation.DriversTimeRows = found->second[0];
+                operation.EventLogRows = found->second[1];
+                operation.OpDataRows = found->second[2];
             }
-            for (auto& operation : page) {
-                const auto found = perOperation.find(operation.Id);
-                operation.*field = found == perOperation.end() ? 0 : found->second;
-            }
+            each(operation);
         }
-        for (const auto& operation : page) each(operation);
     }
 }
 

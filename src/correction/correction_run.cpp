@@ -116,7 +116,7 @@ public:
         sizer_.ObserveRoundTrip(SteadyClock::now() - checking,
                                 connection_.StatementsSent() - sentBeforeCheck);
         const Dialect dialect = DialectOf(connection_);
-        const std::string condition = SelectionCondition(rangeStart, rangeEnd);
+        const std::string condition = SelectionCondition(dialect, rangeStart, rangeEnd);
         const SelectionSize size = MeasureSelection(connection_, condition);
         if (size.Count < 1) return 0;
         if (journalSetup_ != nullptr) {

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,7 +49,8 @@ RunResult RunCorrection(db::Connection& connection, CorrectionView& view, Messag
 // One operation that a run would move, as a dry run lists it.
 struct PlannedOperation {
     std::int64_t Id = 0;
-    DateTime InputDate;
+    std::optional<DateTime> InputDate;  // nothing when the stored value is no date-time:
+    std::string InputDateText;          // then this is what is stored
     DateTime Date;       // now
     DateTime MovedDate;  // after the move
     std::int64_t DriversTimeRows = 0;

@@ -6,6 +6,10 @@ namespace tovrik {
 
 inline constexpr int RolloverWeeks = 1024;
 
+// An operation dated before this was recorded by a unit hit by the rollover: every true date
+// the suite holds lies after it.
+inline constexpr DateTime RolloverCutoff{2008, 1, 1};
+
 // The true date-time of a value recorded by a unit hit by the GPS week rollover: the same time
 // of day, 1024 weeks (7168 days) later. Throws std::out_of_range when the result would lie
 // after year 9999.

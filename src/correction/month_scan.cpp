@@ -3,7 +3,6 @@
 #include <map>
 
 #include "correction/date_rules.h"
-#include "correction/run_journal.h"
 #include "correction/sql_dialect.h"
 #include "correction/suite_tables.h"
 
@@ -16,14 +15,6 @@ using namespace correction;
 // -1 stands for the month that cannot be read, so that it sorts and groups as a key.
 constexpr int kUnknownMonth = -1;
 
-std::optional<DateTime> ReadDate(Dialect dialect, db::Statement& row, const char* column) {
-    if (dialect == Dialect::SQLite) {
-        const auto text = row.GetText(column);
-        return text ? ParseJournalDate(*text) : std::nullopt;
-    }
-    return row.GetDateTime(column);
-}
-
 }  // namespace
 
 std::vector<MonthScan> ScanAffectedMonths(db::Connection& connection,
@@ -31,17 +22,20 @@ std::vector<MonthScan> ScanAffectedMonths(db::Connection& connection,
                                           const std::optional<DateTime>& inputEnd) {
     CheckSuiteTables(connection);
     const Dialect dialect = DialectOf(connection);
-    std::string condition = "WHERE Date < " + Ts(DateTime{2008, 1, 1}) + " ";
+    std::string condition = SelectionCondition(dialect);
     if (inputDate && inputEnd) {
         DateTime rangeEnd, rangeStart;
         GetInputMonthRange(*inputDate, *inputEnd, rangeEnd, rangeStart);
-        condition = SelectionCondition(rangeStart, rangeEnd);
+        condition = SelectionCondition(dialect, rangeStart, rangeEnd);
     }
     const std::string month = YearMonthOf(dialect, "InputDate");
     // SQLite compares text: a Date that is no date-time is counted apart, not as a date.
     const bool sqlite = dialect == Dialect::SQLite;
+    // (A "T" between date and time sorts after a blank: the earliest and latest are taken over
+    // one form.)
     const std::string readableDate =
-        sqlite ? "CASE WHEN " + Readable(dialect, "Date") + " THEN Date END" : "Date";
+        sqlite ? "CASE WHEN " + Readable(dialect, "Date") + " THEN replace(Date,'T',' ') END"
+               : "Date";
     const std::string unreadable =
         sqlite ? "CASE WHEN " + Readable(dialect, "Date") + " THEN 0 ELSE 1 END" : "0";
 
@@ -69,8 +63,8 @@ std::vector<MonthScan> ScanAffectedMonths(db::Connection& connection,
         MonthScan& scan = months[key];
         if (key != kUnknownMonth) scan.YearMonth = key;
         scan.Operations = statement.GetInt("N").value_or(0);
-        scan.EarliestDate = ReadDate(dialect, statement, "Earliest");
-        scan.LatestDate = ReadDate(dialect, statement, "Latest");
+        scan.EarliestDate = ReadStoredDate(dialect, statement, "Earliest");
+        scan.LatestDate = ReadStoredDate(dialect, statement, "Latest");
         scan.UnreadableDates = statement.GetInt("Unreadable").value_or(0);
         for (std::size_t i = 0; i < scan.DependentRows.size(); ++i) {
             scan.DependentRows[i] = statement.GetInt(names[i]).value_or(0);

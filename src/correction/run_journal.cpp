@@ -95,14 +95,8 @@ std::string JournalField(const std::string& text) {
     return field;
 }
 
-std::optional<DateTime> ParseJournalDate(const std::string& text) {
-    // Written by the program: a trailing space is an edit.
-    if (!text.empty() && text.back() == ' ') return std::nullopt;
-    return ParseIsoDateTime(text);
-}
-
 std::string ShiftedDateText(const std::string& text, int days) {
-    const auto value = ParseJournalDate(text);
+    const auto value = correction::ParseStoredDate(text);
     if (!value) return "";
     return FormatIso(AddDays(DateTime{value->Year, value->Month, value->Day, 0, 0, 0, 0}, days))
                .substr(0, 10) +
@@ -297,8 +291,8 @@ Journal ReadJournal(const std::string& path) {
         entry.InputDate = fields[1];
         entry.DateBefore = fields[2];
         entry.DateAfter = fields[3];
-        const auto before = ParseJournalDate(entry.DateBefore);
-        const auto after = ParseJournalDate(entry.DateAfter);
+        const auto before = correction::ParseStoredDate(entry.DateBefore);
+        const auto after = correction::ParseStoredDate(entry.DateAfter);
         if (!before) throw fail("DateBefore " + entry.DateBefore + " が日付と時刻として読めません");
         if (!after) throw fail("DateAfter " + entry.DateAfter + " が日付と時刻として読めません");
         const int days = journal.Kind == JournalKind::Correction ? correction::kRolloverDays

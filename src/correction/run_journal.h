@@ -102,12 +102,8 @@ Journal ReadJournal(const std::string& path);
 // become blanks.
 std::string JournalField(const std::string& text);
 
-// The text of a date-time (as ParseJournalDate reads it) moved by `days`: the date part moved,
+// The text of a date-time (as ParseStoredDate reads it) moved by `days`: the date part moved,
 // the time text kept exactly as it is. Empty when the text is no date-time.
 std::string ShiftedDateText(const std::string& text, int days);
-
-// "yyyy-mm-dd[( |T)hh:mm[:ss[.f...]]]" as a date-time (fractions beyond nanoseconds cut), or
-// nothing.
-std::optional<DateTime> ParseJournalDate(const std::string& text);
 
 }  // namespace tovrik

@@ -164,11 +164,33 @@ std::string YearMonthOf(Dialect dialect, const std::string& c) {
     return "({fn YEAR(" + c + ")}*100+{fn MONTH(" + c + ")})";
 }
 
-// The dates are written as ODBC escapes that every driver reads the same way (SQLite copies them
-// as the text they hold, which compares correctly).
-std::string SelectionCondition(const DateTime& rangeStart, const DateTime& rangeEnd) {
-    return "WHERE InputDate<" + Ts(rangeEnd) + " AND InputDate>=" + Ts(rangeStart) +
-           " AND Date < " + Ts(DateTime{2008, 1, 1}) + " ";
+std::string Midnight(Dialect dialect, const DateTime& midnight) {
+    if (dialect == Dialect::SQLite) return "'" + FormatIso(midnight).substr(0, 10) + "'";
+    return Ts(midnight);
+}
+
+std::string SelectionCondition(Dialect dialect) {
+    return "WHERE Date < " + Midnight(dialect, RolloverCutoff) + " ";
+}
+
+std::string SelectionCondition(Dialect dialect, const DateTime& rangeStart,
+                               const DateTime& rangeEnd) {
+    return "WHERE InputDate<" + Midnight(dialect, rangeEnd) + " AND InputDate>=" +
+           Midnight(dialect, rangeStart) + " AND Date < " + Midnight(dialect, RolloverCutoff) +
+           " ";
+}
+
+std::optional<DateTime> ParseStoredDate(const std::string& text) {
+    if (!text.empty() && text.back() == ' ') return std::nullopt;
+    return ParseIsoDateTime(text);
+}
+
+std::optional<DateTime> ReadStoredDate(Dialect dialect, db::Statement& row, const std::string& c) {
+    if (dialect == Dialect::SQLite) {
+        const auto text = row.GetText(c);
+        return text ? ParseStoredDate(*text) : std::nullopt;
+    }
+    return row.GetDateTime(c);
 }
 
 }  // namespace tovrik::correction

@@ -4,6 +4,7 @@
 // date-times by 1024 weeks on the server, and find a value that cannot be moved.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,8 +55,29 @@ std::string SetList(Dialect dialect, const MovedTable& table, int days = kRollov
 // (SQLite) not a readable date-time.
 std::string YearMonthOf(Dialect dialect, const std::string& c);
 
-// The WHERE clause of the selection (ending in a blank): InputDate in [rangeStart, rangeEnd)
-// and Date before 2008-01-01.
-std::string SelectionCondition(const DateTime& rangeStart, const DateTime& rangeEnd);
+// A midnight to compare a stored date-time against, as the dialect needs it. SQLite compares
+// the stored text, so the date text alone: every form of a value of that day ("yyyy-mm-dd",
+// "yyyy-mm-dd hh:mm", "yyyy-mm-ddThh:mm:ss.fff", ...) sorts at or after it and every value of
+// an earlier day before it, exactly as the date-times compare (a full "yyyy-mm-dd 00:00:00"
+// would sort after the date-only text of its own day). Other servers compare date-times: an
+// ODBC escape, which every driver reads the same way.
+std::string Midnight(Dialect dialect, const DateTime& midnight);
+
+// The WHERE clause (ending in a blank) of every statement that picks the affected operations:
+// Date before RolloverCutoff, and, with a range, InputDate in [rangeStart, rangeEnd). No
+// function around either column, so an index on InputDate still serves.
+std::string SelectionCondition(Dialect dialect);
+std::string SelectionCondition(Dialect dialect, const DateTime& rangeStart,
+                               const DateTime& rangeEnd);
+
+// A stored date-time text ("yyyy-mm-dd[( |T)hh:mm[:ss[.f...]]]", as SQLite holds it and as the
+// journal records it) as a date-time (fractions beyond nanoseconds cut), or nothing. A trailing
+// blank is an edit, not a date-time.
+std::optional<DateTime> ParseStoredDate(const std::string& text);
+
+// The date-time in column `c` of a row whose select list read it as AsStored(dialect, c): on
+// SQLite the stored text read by ParseStoredDate (never a driver conversion of a short text).
+// Nothing when it is NULL or no date-time.
+std::optional<DateTime> ReadStoredDate(Dialect dialect, db::Statement& row, const std::string& c);
 
 }  // namespace tovrik::correction

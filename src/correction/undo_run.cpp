@@ -17,7 +17,7 @@ using namespace correction;
 // The literal that matches exactly the stored value of a journal's date text.
 std::string LiteralOf(Dialect dialect, const std::string& text) {
     if (dialect == Dialect::SQLite) return Quoted(text);
-    const auto value = ParseJournalDate(text);
+    const auto value = ParseStoredDate(text);
     return value ? Ts(*value) : "NULL";
 }
 
@@ -26,7 +26,7 @@ std::string LiteralOf(Dialect dialect, const std::string& text) {
 bool SameDate(Dialect dialect, const std::optional<std::string>& stored, const std::string& text) {
     if (!stored) return false;
     if (dialect == Dialect::SQLite) return *stored == text;
-    return ParseJournalDate(*stored) == ParseJournalDate(text);
+    return ParseStoredDate(*stored) == ParseStoredDate(text);
 }
 
 const char* const kTableNames[] = {"DriversTime", "EventLog", "OpData"};

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "correction/month_scan.h"
 #include "correction/run_fixture.h"
 
 namespace tovrik::test {
@@ -176,6 +177,101 @@ TEST_P(CorrectionRun, FindsOperationsAcrossWideGapsBetweenIds) {
 }
 
 TOVRIK_BACKEND_TEST_SUITE(CorrectionRun);
+
+// SQLite holds date-times as text in several forms; the run, the dry run and the scan must pick
+// exactly the operations whose values, read as date-times, lie in 2019/04 and before 2008.
+TEST(SqliteSelectionForms, RunDryRunAndScanPickWhatTheDateTimesSay) {
+    struct Row {
+        const char* InputDate;
+        const char* Date;
+        bool Selected;
+    };
+    const Row rows[] = {
+        {"2019-05-01", "1999-08-16", false},  // read in on 1 May
+        {"2019-04-01", "1999-08-16", true},   // read in on 1 April
+        {"2019-04-15", "2008-01-01", false},  // not before 2008
+        {"2019-04-15", "2007-12-31 23:59", true},
+        {"2019-03-31 23:59", "1999-08-16", false},
+        {"2019-04-30 23:59", "1999-08-16", true},
+        {"2019-04-01T00:00:00", "1999-08-16", true},
+        {"2019-03-31T23:59:59.9", "1999-08-16", false},
+        {"2019-04-30T23:59:59.999999999", "1999-08-16", true},
+        {"2019-05-01T00:00", "1999-08-16", false},
+        {"2019-05-01 00:00:00.000", "1999-08-16", false},
+        {"2019-04-10", "2007-12-31", true},
+        {"2019-04-10", "2007-12-31T23:59:59.999999999", true},
+        {"2019-04-10", "2008-01-01T00:00", false},
+        {"2019-04-10", "2008-01-01 00:00:00.0", false},
+        {"2019-04-10", "1999-08-16 10:00:00.1", true},
+        {"2019-04-10", "1999-08-16 10:00:00.12", true},
+        {"2019-04-10", "1999-08-16 10:00:00.1234", true},
+        {"2019-04-10", "1999-08-16 10:00:00.123456789", true},
+        {"2019-05-01x", "1999-08-16", false},  // no date-time: sorts after 1 May
+        {"2019-04-10", "2008-01-01x", false},
+    };
+    SqliteSuiteDb db;
+    auto connection = db.Connect();
+    TOVRIK_ASSERT_DB(sampledata::CreateSuiteSchema(*connection));
+    std::vector<std::int64_t> expected;
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const auto id = static_cast<std::int64_t>(i + 1);
+        auto insert = connection->Prepare(
+            "INSERT INTO General (ID,InputDate,Date,StartTime,EndTime) VALUES (?,?,?,?,?)");
+        insert.BindInt(1, id);
+        insert.BindText(2, rows[i].InputDate);
+        for (int column = 3; column <= 5; ++column) insert.BindText(column, rows[i].Date);
+        insert.Execute();
+        if (rows[i].Selected) expected.push_back(id);
+    }
+    const Snapshot before = TakeSnapshot(*connection);
+
+    std::vector<std::int64_t> planned;
+    PlanCorrection(*connection, kApril2019, kPickerEnd,
+                   [&](const PlannedOperation& operation) { planned.push_back(operation.Id); });
+    EXPECT_EQ(planned, expected);
+    std::int64_t scanned = 0;
+    for (const auto& month : ScanAffectedMonths(*connection, kApril2019, kPickerEnd)) {
+        scanned += month.Operations;
+    }
+    EXPECT_EQ(scanned, static_cast<std::int64_t>(expected.size()));
+
+    RunRecord run;
+    RunApril(*connection, run);
+    ASSERT_EQ(run.Result.Outcome, RunOutcome::Corrected) << run.Result.ErrorText;
+    const Snapshot after = TakeSnapshot(*connection);
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        EXPECT_EQ(StateOf(before, after, static_cast<std::int64_t>(i + 1)),
+                  rows[i].Selected ? OperationState::Moved : OperationState::Untouched)
+            << rows[i].InputDate << " " << rows[i].Date;
+    }
+}
+
+// A selected Date that is no date-time stops the dry run as it stops the run, naming it; the scan
+// counts it apart.
+TEST(SqliteSelectionForms, AnUnreadableSelectedDateStopsRunAndDryRunAlike) {
+    SqliteSuiteDb db;
+    auto connection = db.Connect();
+    TOVRIK_ASSERT_DB(sampledata::CreateSuiteSchema(*connection));
+    connection->Execute(
+        "INSERT INTO General (ID,InputDate,Date) VALUES (7,'2019-04-02','2007-12-31x')");
+
+    try {
+        PlanCorrection(*connection, kApril2019, kPickerEnd, [](const PlannedOperation&) {});
+        ADD_FAILURE() << "the dry run went through";
+    } catch (const db::DbError& error) {
+        EXPECT_NE(std::string(error.what()).find("General.Date (ID=7): '2007-12-31x'"),
+                  std::string::npos)
+            << error.what();
+    }
+    const auto scan = ScanAffectedMonths(*connection, kApril2019, kPickerEnd);
+    ASSERT_EQ(scan.size(), 1u);
+    EXPECT_EQ(scan[0].UnreadableDates, 1);
+    RunRecord run;
+    RunApril(*connection, run);
+    EXPECT_EQ(run.Result.Outcome, RunOutcome::Failed);
+    EXPECT_NE(run.Result.ErrorText.find("General.Date"), std::string::npos)
+        << run.Result.ErrorText;
+}
 
 }  // namespace
 }  // namespace tovrik::test

@@ -10,6 +10,7 @@
 
 #include "correction/month_scan.h"
 #include "correction/run_fixture.h"
+#include "correction/sql_dialect.h"
 #include "correction/undo_run.h"
 
 namespace tovrik::test {
@@ -92,10 +93,10 @@ void ExpectJournalMatches(const Journal& journal, const Snapshot& before, const 
     for (const JournalEntry& entry : journal.Committed) {
         listed.insert(entry.Id);
         EXPECT_EQ(StateOf(before, after, entry.Id), OperationState::Moved) << entry.Id;
-        EXPECT_EQ(ParseJournalDate(entry.DateBefore),
+        EXPECT_EQ(correction::ParseStoredDate(entry.DateBefore),
                   ParseDateTimeText(*before.at("General").Rows.at({entry.Id, 0})[1]))
             << entry.Id;
-        EXPECT_EQ(ParseJournalDate(entry.DateAfter),
+        EXPECT_EQ(correction::ParseStoredDate(entry.DateAfter),
                   ParseDateTimeText(*after.at("General").Rows.at({entry.Id, 0})[1]))
             << entry.Id;
         const auto found = rows.find(entry.Id);
