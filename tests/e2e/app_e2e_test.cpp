@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -122,6 +124,40 @@ public:
 private:
     pid_t pid_ = -1;
     std::optional<int> exitCode_;
+};
+
+// A private X server on the first free display (scripts/xvfb-test-server), ended with this object.
+class PrivateXServer {
+public:
+    PrivateXServer(const fs::path& folder, const std::string& screen)
+        : script_(test::SourcePath("scripts/xvfb-test-server")), folder_(folder) {
+        const std::string command =
+            Quoted(script_) + " start " + Quoted(folder_) + " -screen 0 " + screen;
+        FILE* out = popen(command.c_str(), "r");
+        if (out == nullptr) return;
+        std::array<char, 64> line{};
+        if (fgets(line.data(), static_cast<int>(line.size()), out) != nullptr) {
+            display_ = line.data();
+            if (!display_.empty() && display_.back() == '\n') display_.pop_back();
+        }
+        if (pclose(out) != 0) display_.clear();
+    }
+    ~PrivateXServer() {
+        const std::string command = Quoted(script_) + " stop " + Quoted(folder_);
+        if (std::system(command.c_str()) != 0) ADD_FAILURE() << command;
+    }
+    PrivateXServer(const PrivateXServer&) = delete;
+    PrivateXServer& operator=(const PrivateXServer&) = delete;
+
+    // ":N", or empty when the server did not start (the script said why on standard error).
+    const std::string& Display() const { return display_; }
+
+private:
+    static std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
+
+    fs::path script_;
+    fs::path folder_;
+    std::string display_;
 };
 
 // A demo environment in a temporary folder, readable by every user (for the copy that runs
@@ -244,19 +280,9 @@ TEST_F(AppEndToEndTest, ShowsTheMainWindowOnAnXServer) {
     if (!fs::exists("/usr/bin/Xvfb") || !fs::exists("/usr/bin/xwininfo")) {
         GTEST_SKIP() << "needs Xvfb and xwininfo";
     }
-    const fs::path xvfbOutput = Root() / "xvfb.txt";
-    AppProcess xvfb("/usr/bin/Xvfb",
-                    {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"}, {},
-                    WorkFolder(), xvfbOutput);
-    std::string display;
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            const std::string text = ReadFile(xvfbOutput);
-            const auto end = text.find('\n');
-            if (end != std::string::npos) display = ":" + text.substr(0, end);
-            return !display.empty();
-        },
-        kStartTimeout));
+    const PrivateXServer xvfb(Root() / "xvfb", "640x480x24");
+    const std::string& display = xvfb.Display();
+    ASSERT_FALSE(display.empty()) << "see the messages of xvfb-test-server above";
     auto app = Start(std::nullopt, display);
     ExpectWindowOpen(*app);
 

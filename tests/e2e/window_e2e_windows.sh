@@ -27,6 +27,7 @@ app=$(realpath "$1") probe=$(realpath "$2") sampledb=$(realpath "$3") odbcinst=$
 work=$(realpath -m "$5")
 root=$(cd "$(dirname "$0")/../.." && pwd)
 winerun=$root/scripts/wine-run
+xvfb=$root/scripts/xvfb-test-server
 wine=$work/wine
 shots=$work/shots
 timeout=60
@@ -38,12 +39,12 @@ fail() {
 note() { echo "window-e2e: $*"; }
 
 # Everything this test started goes at its end: the program, Wine, the X server.
-xvfb_pid=
+xvfb_started=
 app_pid=
 cleanup() {
     if [ -n "$app_pid" ]; then kill "$app_pid" 2>/dev/null || true; fi
     "$winerun" --stop "$wine" || true
-    if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+    if [ -n "$xvfb_started" ]; then "$xvfb" stop "$work/xvfb" || true; fi
 }
 trap cleanup EXIT
 trap 'exit 1' TERM INT
@@ -53,11 +54,9 @@ rm -rf "$work"
 mkdir -p "$work/odbc" "$shots"
 
 # A private X server; without a window manager, windows have no title bar.
-Xvfb -displayfd 3 -nolisten tcp -screen 0 800x600x24 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-export DISPLAY=:$(head -n 1 "$work/display")
+xvfb_started=1
+DISPLAY=$("$xvfb" start "$work/xvfb" -screen 0 800x600x24) || fail "Xvfb did not start"
+export DISPLAY
 
 # A Wine prefix of this test (the desktop process it starts keeps the display it started with).
 # Windows fonts the window and its message boxes name are drawn with the IPA gothic fonts;
