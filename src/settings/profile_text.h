@@ -7,8 +7,9 @@
 // The INI (profile) text format as the Windows profile functions read and write it, on a file's
 // content held in memory. The Linux profile-file layer is built on these; they touch no files.
 //
-// Reading: section and key names match without regard to ASCII case, blanks (space, tab) around
-// names and values are ignored, a value wrapped in matching single or double quotes loses them,
+// Reading: section and key names match without regard to ASCII case, blanks (space, tab, vertical
+// tab, form feed, Ctrl+Z) around names and values are ignored, a value ends at a NUL, a value
+// wrapped in matching single or double quotes loses them,
 // the first occurrence of a key wins, only the first of repeated sections of one name is read
 // and written (Windows ignores a later copy), lines without '=' are ignored, CRLF, LF and CR all
 // end a line, and a leading UTF-8 byte-order mark is skipped.
@@ -21,9 +22,10 @@ struct ProfileText {
     std::size_t Copied = 0;
 };
 
-// Looks section/key up in content and copies the value, or defaultValue (its trailing blanks
-// removed) when the key is missing, into a buffer of bufferSize bytes: at most bufferSize - 1
-// bytes, cut back to the start of a UTF-8 character.
+// Looks section/key up in content and copies the value, or defaultValue when the key is missing,
+// into a buffer of bufferSize bytes: at most bufferSize - 1 bytes, cut back to the start of a
+// UTF-8 character. The default is edited as Windows edits it: trailing spaces removed except its
+// first character, then one pair of surrounding quotes.
 ProfileText Lookup(const std::string& content, const std::string& section, const std::string& key,
                    const std::string& defaultValue, std::size_t bufferSize);
 
