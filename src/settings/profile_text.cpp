@@ -206,8 +206,10 @@ std::optional<std::string> Update(const std::string& content, const std::string&
     if (position.KeyLine) {
         const Line& line = lines[*position.KeyLine];
         if (ReadValue(line.Value) == value) return result;
-        // The key keeps its spelling from the file; the line keeps its line end.
-        result.replace(line.Begin, line.End - line.Begin, KeyLineText(line.Name, value));
+        // The key keeps its spelling from the file; the line keeps its line end, and a last line
+        // without one gets CRLF, as the profile function ends every line it writes.
+        const std::string lineEnd = line.Next == line.End ? "\r\n" : "";
+        result.replace(line.Begin, line.End - line.Begin, KeyLineText(line.Name, value) + lineEnd);
         return result;
     }
     if (position.SectionHeader) {

@@ -40,7 +40,8 @@ std::string StoredValue(const std::string& value);
 // The content after storing key=value in section: replaces the key's line in place, or adds the
 // key after the last line of its section that is not blank (a comment there stays above it, as
 // Windows does), or adds the section at the end. Every other line
-// keeps its bytes and line end. New lines take the content's first line end (CRLF when none).
+// keeps its bytes and line end. New lines take the content's first line end (CRLF when none); a
+// replaced last line that had no line end gets CRLF.
 // A value with blanks at either end, or wrapped in matching quotes, is written inside double
 // quotes so that it reads back unchanged. Nothing when the text is not Storable.
 std::optional<std::string> Update(const std::string& content, const std::string& section,

@@ -208,6 +208,8 @@ INSTANTIATE_TEST_SUITE_P(
                               "expected/suite_new_section.ini"},
                     WriteCase{"AppendToLastLineWithoutEnd", "input/no_final_eol.ini", "A", "y", "2",
                               "expected/no_final_eol_append.ini"},
+                    WriteCase{"ReplacedLastLineWithoutEndGetsCrLf", "input/no_final_eol.ini", "A",
+                              "x", "5", "expected/no_final_eol_replace.ini"},
                     WriteCase{"NewSectionAfterLastLineWithoutEnd", "input/no_final_eol.ini", "B",
                               "z", "3", "expected/no_final_eol_new_section.ini"},
                     WriteCase{"CrEndsAndByteOrderMarkKept", "input/cr_bom.ini", "S", "new", "n",
