@@ -13,9 +13,9 @@ namespace tovrik {
 
 using profile::ProfileText;
 
-// GetPrivateProfileString: the value of section/key in file, or defaultValue (trailing blanks
-// removed) when the key, section or file is missing, cut to bufferSize - 1 bytes; Copied is the
-// profile function's result (0 for "key=" and for an empty default).
+// GetPrivateProfileString: the value of section/key in file, or defaultValue (edited as in
+// profile::Lookup) when the key, section or file is missing, cut to bufferSize - 1 bytes; Copied
+// is the profile function's result (0 for "key=" and for an empty default).
 ProfileText GetPrivateProfileText(const std::string& section, const std::string& key,
                                   const std::string& defaultValue, std::size_t bufferSize,
                                   const std::string& file);

@@ -9,7 +9,9 @@ namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+// What the profile functions trim around names and values: space, tab, vertical tab, form feed,
+// and Ctrl+Z (the end-of-file mark of old DOS files).
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1A'; }
 
 std::string_view TrimLeft(std::string_view text) {
     while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
@@ -41,6 +43,20 @@ bool HasMatchingQuotes(std::string_view text) {
 
 std::string_view Unquote(std::string_view value) {
     return HasMatchingQuotes(value) ? value.substr(1, value.size() - 2) : value;
+}
+
+// The profile functions handle text as C strings: a NUL ends it, before any quote is looked at.
+std::string_view UpToNul(std::string_view text) { return text.substr(0, text.find('\0')); }
+
+// What a key line's value reads as: up to a NUL, then without one pair of surrounding quotes.
+std::string_view ReadValue(std::string_view value) { return Unquote(UpToNul(value)); }
+
+// A default as GetPrivateProfileString edits it: trailing spaces go (tabs stay) but never the
+// first character, so a default of spaces gives one; then one pair of surrounding quotes goes.
+std::string_view EditedDefault(std::string_view value) {
+    value = UpToNul(value);
+    while (value.size() > 1 && value.back() == ' ') value.remove_suffix(1);
+    return Unquote(value);
 }
 
 enum class LineKind { Other, Section, Key };
@@ -138,10 +154,7 @@ ProfileText CopyIntoBuffer(std::string_view text, std::size_t bufferSize) {
             --count;
         }
     }
-    std::string_view copied = text.substr(0, count);
-    const std::size_t nul = copied.find('\0');
-    if (nul != std::string_view::npos) copied = copied.substr(0, nul);
-    return {std::string(copied), count};
+    return {std::string(text.substr(0, count)), count};
 }
 
 std::string LineEndOf(std::string_view content) {
@@ -166,8 +179,8 @@ ProfileText Lookup(const std::string& content, const std::string& section, const
     const std::vector<Line> lines = SplitLines(content);
     const Position position = Find(lines, section, key);
     if (position.KeyLine)
-        return CopyIntoBuffer(Unquote(lines[*position.KeyLine].Value), bufferSize);
-    return CopyIntoBuffer(TrimRight(defaultValue), bufferSize);
+        return CopyIntoBuffer(ReadValue(lines[*position.KeyLine].Value), bufferSize);
+    return CopyIntoBuffer(EditedDefault(defaultValue), bufferSize);
 }
 
 std::string StoredValue(const std::string& value) {
@@ -192,9 +205,11 @@ std::optional<std::string> Update(const std::string& content, const std::string&
 
     if (position.KeyLine) {
         const Line& line = lines[*position.KeyLine];
-        if (Unquote(line.Value) == value) return result;
-        // The key keeps its spelling from the file; the line keeps its line end.
-        result.replace(line.Begin, line.End - line.Begin, KeyLineText(line.Name, value));
+        if (ReadValue(line.Value) == value) return result;
+        // The key keeps its spelling from the file; the line keeps its line end, and a last line
+        // without one gets CRLF, as the profile function ends every line it writes.
+        const std::string lineEnd = line.Next == line.End ? "\r\n" : "";
+        result.replace(line.Begin, line.End - line.Begin, KeyLineText(line.Name, value) + lineEnd);
         return result;
     }
     if (position.SectionHeader) {
