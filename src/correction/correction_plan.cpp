@@ -19,6 +19,11 @@ constexpr std::size_t kPage = 1000;
 
 }  // namespace
 
+std::string PlannedRowsQuery(const char* table, const std::vector<std::int64_t>& ids) {
+    return std::string("SELECT GeneralID,COUNT(*) AS N FROM ") + table + " WHERE GeneralID IN (" +
+           correction::IdList(ids) + ") GROUP BY GeneralID";
+}
+
 void PlanCorrection(db::Connection& connection, const DateTime& inputDate, const DateTime& inputEnd,
                     const std::function<void(const PlannedOperation&)>& each) {
     using namespace correction;
@@ -26,7 +31,7 @@ void PlanCorrection(db::Connection& connection, const DateTime& inputDate, const
     GetInputMonthRange(inputDate, inputEnd, rangeEnd, rangeStart);
     CheckSuiteTables(connection);
     const std::string condition = SelectionCondition(rangeStart, rangeEnd);
-    SelectionReader reader(connection, "ID,InputDate,Date", condition,
+    SelectionReader reader(connection, kPlannedColumns, condition,
                            MeasureSelection(connection, condition));
     std::vector<PlannedOperation> page;
     while (!reader.Done()) {
@@ -54,9 +59,7 @@ void PlanCorrection(db::Connection& connection, const DateTime& inputDate, const
         };
         for (const auto& [table, field] : counts) {
             std::map<std::int64_t, std::int64_t> perOperation;
-            auto statement =
-                connection.Query(std::string("SELECT GeneralID,COUNT(*) AS N FROM ") + table +
-                                 " WHERE GeneralID IN (" + IdList(ids) + ") GROUP BY GeneralID");
+            auto statement = connection.Query(PlannedRowsQuery(table, ids));
             statement.Execute();
             while (statement.Fetch()) {
                 perOperation[statement.GetInt("GeneralID").value_or(0)] =

@@ -61,4 +61,9 @@ struct PlannedOperation {
 void PlanCorrection(db::Connection& connection, const DateTime& inputDate, const DateTime& inputEnd,
                     const std::function<void(const PlannedOperation&)>& each);
 
+// The dry run's statements besides the selection: the columns it reads from each selected
+// General row, and the count of one dependent table's rows per operation of a page.
+inline constexpr char kPlannedColumns[] = "ID,InputDate,Date";
+std::string PlannedRowsQuery(const char* table, const std::vector<std::int64_t>& ids);
+
 }  // namespace tovrik
