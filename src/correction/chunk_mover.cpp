@@ -39,54 +39,9 @@ std::string Unliteral(const std::string& literal) {
     return text;
 }
 
-
-
-// PostgreSQL: the four updates as one statement (data-modifying WITH queries), one round trip,
-// answering with the dependent rows moved per operation. The dependent rows are moved only for
-// the General rows that were, so every operation is whole even when the guard falls short.
-std::vector<MovedOperation> MoveInOneStatement(db::Connection& connection,
-                                               const std::vector<SelectedOperation>& chunk,
-                                               const std::string& general,
-                                               const std::vector<std::string>& dependents) {
-    static const char* const kNames[] = {"d0", "d1", "d2"};
-    static_assert(std::size(kNames) == std::size(kDependents));
-    std::string sql = "WITH g AS (" + general + " RETURNING ID)";
-    std::string select = "SELECT g.ID AS ID";
-    std::string joins = " FROM g";
-    for (std::size_t i = 0; i < dependents.size(); ++i) {
-        const std::string name = kNames[i];
-        sql += "," + name + " AS (" + dependents[i] +
-               " AND GeneralID IN (SELECT ID FROM g) RETURNING GeneralID)";
-        select += ",COALESCE(c" + name + ".N,0) AS " + name;
-        joins += " LEFT JOIN (SELECT GeneralID,COUNT(*) AS N FROM " + name +
-                 " GROUP BY GeneralID) AS c" + name + " ON c" + name + ".GeneralID=g.ID";
-    }
-    auto statement = connection.Query(sql + " " + select + joins + " ORDER BY g.ID");
-    statement.Execute();
-    std::vector<MovedOperation> moved;
-    moved.reserve(chunk.size());
-    while (statement.Fetch()) {
-        MovedOperation operation;
-        operation.Id = statement.GetInt("ID").value_or(0);
-        for (std::size_t i = 0; i < std::size(kNames); ++i) {
-            operation.DependentRows[i] = statement.GetInt(kNames[i]).value_or(0);
-        }
-        moved.push_back(operation);
-    }
-    if (moved.size() != chunk.size()) throw ChunkMover::GuardFailure{};
-    return moved;
-}
-
-}  // namespace
-
-std::map<std::int64_t, std::array<std::int64_t, 3>> CountDependentRows(
-    db::Connection& connection, const std::string& idList) {
-    std::string sql;
-    for (std::size_t i = 0; i < std::size(kDependents); ++i) {
-        if (i > 0) sql += " UNION ALL ";
-        sql += "SELECT " + std::to_string(i) + " AS T,GeneralID AS K,COUNT(*) AS N FROM " +
-               kDependents[i].Name + " WHERE GeneralID IN (" + idList + ") GROUP BY GeneralID";
-    }
+// The rows of each operation in the dependent tables, as answered to a DependentRowsQuery.
+std::map<std::int64_t, std::array<std::int64_t, 3>> ReadDependentRows(db::Connection& connection,
+                                                                       const std::string& sql) {
     std::map<std::int64_t, std::array<std::int64_t, 3>> counts;
     auto statement = connection.Query(sql);
     statement.Execute();
@@ -96,6 +51,63 @@ std::map<std::int64_t, std::array<std::int64_t, 3>> CountDependentRows(
         counts[statement.GetInt("K").value_or(0)][table] = statement.GetInt("N").value_or(0);
     }
     return counts;
+}
+
+const char* const kMovedRows[] = {"d0", "d1", "d2"};
+static_assert(std::size(kMovedRows) == std::size(kDependents));
+
+// PostgreSQL: the four updates as one statement (data-modifying WITH queries), one round trip,
+// answering with the dependent rows moved per operation. The dependent rows are moved only for
+// the General rows that were, so every operation is whole even when the guard falls short.
+std::string OneStatement(const std::string& general, const std::vector<std::string>& dependents) {
+    std::string sql = "WITH g AS (" + general + " RETURNING ID)";
+    std::string select = "SELECT g.ID AS ID";
+    std::string joins = " FROM g";
+    for (std::size_t i = 0; i < dependents.size(); ++i) {
+        const std::string name = kMovedRows[i];
+        sql += "," + name + " AS (" + dependents[i] +
+               " AND GeneralID IN (SELECT ID FROM g) RETURNING GeneralID)";
+        select += ",COALESCE(c" + name + ".N,0) AS " + name;
+        joins += " LEFT JOIN (SELECT GeneralID,COUNT(*) AS N FROM " + name +
+                 " GROUP BY GeneralID) AS c" + name + " ON c" + name + ".GeneralID=g.ID";
+    }
+    return sql + " " + select + joins + " ORDER BY g.ID";
+}
+
+std::vector<MovedOperation> MoveInOneStatement(db::Connection& connection,
+                                               const std::vector<SelectedOperation>& chunk,
+                                               const std::string& sql) {
+    auto statement = connection.Query(sql);
+    statement.Execute();
+    std::vector<MovedOperation> moved;
+    moved.reserve(chunk.size());
+    while (statement.Fetch()) {
+        MovedOperation operation;
+        operation.Id = statement.GetInt("ID").value_or(0);
+        for (std::size_t i = 0; i < std::size(kMovedRows); ++i) {
+            operation.DependentRows[i] = statement.GetInt(kMovedRows[i]).value_or(0);
+        }
+        moved.push_back(operation);
+    }
+    if (moved.size() != chunk.size()) throw ChunkMover::GuardFailure{};
+    return moved;
+}
+
+}  // namespace
+
+std::string DependentRowsQuery(const std::string& idList) {
+    std::string sql;
+    for (std::size_t i = 0; i < std::size(kDependents); ++i) {
+        if (i > 0) sql += " UNION ALL ";
+        sql += "SELECT " + std::to_string(i) + " AS T,GeneralID AS K,COUNT(*) AS N FROM " +
+               kDependents[i].Name + " WHERE GeneralID IN (" + idList + ") GROUP BY GeneralID";
+    }
+    return sql;
+}
+
+std::map<std::int64_t, std::array<std::int64_t, 3>> CountDependentRows(
+    db::Connection& connection, const std::string& idList) {
+    return ReadDependentRows(connection, DependentRowsQuery(idList));
 }
 
 std::string SelectedColumns(Dialect dialect) {
@@ -130,16 +142,15 @@ MoveStatements MoveStatementsFor(Dialect dialect, db::Connection& connection) {
                                                   : MoveStatements::Separate;
 }
 
-ChunkMover::ChunkMover(db::Connection& connection, Dialect dialect, MoveStatements statements,
-                       int days)
-    : connection_(connection), dialect_(dialect), statements_(statements), days_(days) {
+ChunkStatements::ChunkStatements(Dialect dialect, MoveStatements statements, int days)
+    : dialect_(dialect), statements_(statements), days_(days) {
     generalSet_ = SetList(dialect_, kGeneral, days_);
     for (const auto& table : kDependents) {
         dependentSets_.push_back(SetList(dialect_, table, days_));
     }
 }
 
-std::vector<MovedOperation> ChunkMover::Move(const std::vector<SelectedOperation>& chunk) {
+ChunkStatements::Moves ChunkStatements::Move(const std::vector<SelectedOperation>& chunk) const {
     const std::string idList = ChunkIds(chunk);
     // The General rows first, each only while its Date is still the one selected: a row that
     // another run (or anyone) changed meanwhile makes the count fall short.
@@ -168,27 +179,62 @@ std::vector<MovedOperation> ChunkMover::Move(const std::vector<SelectedOperation
                              dependentSets_[i] + " WHERE GeneralID IN (" + idList + ")");
     }
 
+    switch (statements_) {
+        case MoveStatements::Single:
+            return {{}, {OneStatement(general, dependents)}};
+        case MoveStatements::Batch: {
+            std::string batch = general;
+            for (const std::string& update : dependents) batch += ";\n" + update;
+            return {DependentRowsQuery(idList), {batch}};
+        }
+        case MoveStatements::Separate:
+            break;
+    }
+    dependents.insert(dependents.begin(), general);
+    return {DependentRowsQuery(idList), dependents};
+}
+
+std::string ChunkStatements::StoredDates(const std::string& idList) const {
+    return "SELECT ID," + AsStored(dialect_, "Date") + " AS Now FROM General WHERE ID IN (" +
+           idList + ")";
+}
+
+std::string ChunkStatements::UnmovableValues(const MovedTable& table, const char* column,
+                                             const std::string& idList) const {
+    return std::string("SELECT ") + table.Key + " AS K," + AsStored(dialect_, column) + " AS V," +
+           Readable(dialect_, column) + " AS Readable FROM " + table.Name + " WHERE " + table.Key +
+           " IN (" + idList + ") AND " + Unmovable(dialect_, column, days_) + " ORDER BY " +
+           table.Key;
+}
+
+ChunkMover::ChunkMover(db::Connection& connection, Dialect dialect, MoveStatements statements,
+                       int days)
+    : connection_(connection),
+      statements_(statements),
+      days_(days),
+      sql_(dialect, statements, days) {}
+
+std::vector<MovedOperation> ChunkMover::Move(const std::vector<SelectedOperation>& chunk) {
+    const ChunkStatements::Moves sql = sql_.Move(chunk);
     if (statements_ == MoveStatements::Single) {
-        return MoveInOneStatement(connection_, chunk, general, dependents);
+        return MoveInOneStatement(connection_, chunk, sql.Updates.front());
     }
     // Read in this transaction before the updates, whose row counts must then agree with it.
-    const auto before = CountDependentRows(connection_, idList);
+    const auto before = ReadDependentRows(connection_, sql.CountRows);
     std::vector<std::int64_t> counts;
     if (statements_ == MoveStatements::Batch) {
-        std::string batch = general;
-        for (const std::string& update : dependents) batch += ";\n" + update;
-        counts = connection_.ExecuteBatch(batch);
-        if (counts.size() != dependents.size() + 1) {
-            throw db::DbError("The server answered the batch of " +
-                                  std::to_string(dependents.size() + 1) + " updates with " +
-                                  std::to_string(counts.size()) + " row counts",
+        const std::size_t updates = std::size(kDependents) + 1;
+        counts = connection_.ExecuteBatch(sql.Updates.front());
+        if (counts.size() != updates) {
+            throw db::DbError("The server answered the batch of " + std::to_string(updates) +
+                                  " updates with " + std::to_string(counts.size()) + " row counts",
                               {});
         }
     } else {
-        counts.push_back(connection_.Execute(general));
+        counts.push_back(connection_.Execute(sql.Updates.front()));
         CheckGuard(counts.front(), chunk);  // before the dependent rows are touched
-        for (const std::string& update : dependents) {
-            counts.push_back(connection_.Execute(update));
+        for (std::size_t i = 1; i < sql.Updates.size(); ++i) {
+            counts.push_back(connection_.Execute(sql.Updates[i]));
         }
     }
     CheckGuard(counts.front(), chunk);
@@ -230,8 +276,7 @@ std::string ChunkMover::Describe(const std::vector<SelectedOperation>& chunk,
 std::string ChunkMover::DescribeGuardFailure(const std::vector<SelectedOperation>& chunk,
                                              const std::string& idList) {
     std::map<std::int64_t, std::string> now;
-    auto statement = connection_.Query("SELECT ID," + AsStored(dialect_, "Date") +
-                                       " AS Now FROM General WHERE ID IN (" + idList + ")");
+    auto statement = connection_.Query(sql_.StoredDates(idList));
     statement.Execute();
     while (statement.Fetch()) {
         const std::int64_t id = statement.GetInt("ID").value_or(0);
@@ -259,11 +304,7 @@ std::optional<std::string> ChunkMover::DescribeUnmovableValue(const std::string&
     std::string best;
     auto probe = [&](const MovedTable& table) {
         for (const char* column : table.Columns) {
-            auto statement = connection_.Query(
-                std::string("SELECT ") + table.Key + " AS K," + AsStored(dialect_, column) +
-                " AS V," + Readable(dialect_, column) + " AS Readable FROM " + table.Name +
-                " WHERE " + table.Key + " IN (" + idList + ") AND " + Unmovable(dialect_, column, days_) +
-                " ORDER BY " + table.Key);
+            auto statement = connection_.Query(sql_.UnmovableValues(table, column, idList));
             statement.Execute();
             if (!statement.Fetch()) continue;
             const std::int64_t id = statement.GetInt("K").value_or(0);

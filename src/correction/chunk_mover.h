@@ -32,6 +32,7 @@ struct MovedOperation {
 
 // The rows of each operation of `idList` ("1,2,3") in DriversTime, EventLog and OpData, in
 // that order: one statement. Operations without any dependent row are not in the map.
+std::string DependentRowsQuery(const std::string& idList);
 std::map<std::int64_t, std::array<std::int64_t, 3>> CountDependentRows(
     db::Connection& connection, const std::string& idList);
 
@@ -50,6 +51,33 @@ enum class MoveStatements {
 // What the dialect and the driver allow: Single on PostgreSQL; Batch where the driver reports
 // the row count of every statement of a batch; Separate elsewhere.
 MoveStatements MoveStatementsFor(Dialect dialect, db::Connection& connection);
+
+// The text of every statement a ChunkMover sends; needs no connection.
+class ChunkStatements {
+public:
+    ChunkStatements(Dialect dialect, MoveStatements statements, int days = kRolloverDays);
+
+    // What Move sends for a chunk: the count of its dependent rows (empty for Single), then the
+    // updates: Single's one statement, Batch's one batch, or Separate's General update followed
+    // by one update per dependent table.
+    struct Moves {
+        std::string CountRows;
+        std::vector<std::string> Updates;
+    };
+    Moves Move(const std::vector<SelectedOperation>& chunk) const;
+    // Describe's reads for the operations in `idList`: their General rows' Date as stored now,
+    // and the rows of `table` whose `column` cannot be moved.
+    std::string StoredDates(const std::string& idList) const;
+    std::string UnmovableValues(const MovedTable& table, const char* column,
+                                const std::string& idList) const;
+
+private:
+    Dialect dialect_;
+    MoveStatements statements_;
+    int days_;
+    std::string generalSet_;
+    std::vector<std::string> dependentSets_;
+};
 
 class ChunkMover {
 public:
@@ -75,11 +103,9 @@ private:
     std::optional<std::string> DescribeUnmovableValue(const std::string& idList);
 
     db::Connection& connection_;
-    Dialect dialect_;
     MoveStatements statements_;
     int days_;
-    std::string generalSet_;
-    std::vector<std::string> dependentSets_;
+    ChunkStatements sql_;
 };
 
 }  // namespace tovrik::correction

@@ -15,13 +15,14 @@ using namespace correction;
 // -1 stands for the month that cannot be read, so that it sorts and groups as a key.
 constexpr int kUnknownMonth = -1;
 
+// The dependent rows of each month, per table.
+const char* const kRowCounts[] = {"C0", "C1", "C2"};
+static_assert(std::size(kRowCounts) == std::size(kDependents));
+
 }  // namespace
 
-std::vector<MonthScan> ScanAffectedMonths(db::Connection& connection,
-                                          const std::optional<DateTime>& inputDate,
-                                          const std::optional<DateTime>& inputEnd) {
-    CheckSuiteTables(connection);
-    const Dialect dialect = DialectOf(connection);
+std::string ScanQuery(Dialect dialect, const std::optional<DateTime>& inputDate,
+                      const std::optional<DateTime>& inputEnd) {
     std::string condition = SelectionCondition(dialect);
     if (inputDate && inputEnd) {
         DateTime rangeEnd, rangeStart;
@@ -42,21 +43,26 @@ std::vector<MonthScan> ScanAffectedMonths(db::Connection& connection,
     // One statement: each operation's dependent rows are counted through the primary keys,
     // which lead with GeneralID, and its month is worked out once (a join would work it out
     // for every dependent row).
-    const std::string names[] = {"C0", "C1", "C2"};
-    static_assert(std::size(names) == std::size(kDependents));
     std::string counts;
     std::string sums;
     for (std::size_t i = 0; i < std::size(kDependents); ++i) {
-        const std::string& name = names[i];
+        const std::string name = kRowCounts[i];
         counts += ",(SELECT COUNT(*) FROM " + std::string(kDependents[i].Name) +
                   " WHERE GeneralID=General.ID) AS " + name;
         sums += ",SUM(" + name + ") AS " + name;
     }
+    return "SELECT M,COUNT(*) AS N,MIN(D) AS Earliest,MAX(D) AS Latest,SUM(U) AS Unreadable" +
+           sums + " FROM (SELECT " + month + " AS M," + readableDate + " AS D," + unreadable +
+           " AS U" + counts + " FROM General " + condition + ") AS s GROUP BY M";
+}
+
+std::vector<MonthScan> ScanAffectedMonths(db::Connection& connection,
+                                          const std::optional<DateTime>& inputDate,
+                                          const std::optional<DateTime>& inputEnd) {
+    CheckSuiteTables(connection);
+    const Dialect dialect = DialectOf(connection);
     std::map<int, MonthScan> months;
-    auto statement = connection.Query(
-        "SELECT M,COUNT(*) AS N,MIN(D) AS Earliest,MAX(D) AS Latest,SUM(U) AS Unreadable" + sums +
-        " FROM (SELECT " + month + " AS M," + readableDate + " AS D," + unreadable + " AS U" +
-        counts + " FROM General " + condition + ") AS s GROUP BY M");
+    auto statement = connection.Query(ScanQuery(dialect, inputDate, inputEnd));
     statement.Execute();
     while (statement.Fetch()) {
         const int key = static_cast<int>(statement.GetInt("M").value_or(kUnknownMonth));
@@ -67,7 +73,7 @@ std::vector<MonthScan> ScanAffectedMonths(db::Connection& connection,
         scan.LatestDate = ReadStoredDate(dialect, statement, "Latest");
         scan.UnreadableDates = statement.GetInt("Unreadable").value_or(0);
         for (std::size_t i = 0; i < scan.DependentRows.size(); ++i) {
-            scan.DependentRows[i] = statement.GetInt(names[i]).value_or(0);
+            scan.DependentRows[i] = statement.GetInt(kRowCounts[i]).value_or(0);
         }
     }
     std::vector<MonthScan> result;

@@ -6,9 +6,11 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "common/date_time.h"
+#include "correction/sql_dialect.h"
 #include "database/odbc.h"
 
 namespace tovrik {
@@ -30,5 +32,9 @@ struct MonthScan {
 std::vector<MonthScan> ScanAffectedMonths(db::Connection& connection,
                                           const std::optional<DateTime>& inputDate = {},
                                           const std::optional<DateTime>& inputEnd = {});
+
+// The scan's one statement after the table check.
+std::string ScanQuery(correction::Dialect dialect, const std::optional<DateTime>& inputDate = {},
+                      const std::optional<DateTime>& inputEnd = {});
 
 }  // namespace tovrik

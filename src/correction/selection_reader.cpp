@@ -14,9 +14,22 @@ constexpr std::int64_t kMaxSpan = 8192;
 
 }  // namespace
 
+std::string SelectionSizeQuery(const std::string& condition) {
+    return "SELECT COUNT(*) AS N,MIN(ID) AS FirstId,MAX(ID) AS LastId FROM General " + condition;
+}
+
+std::string SelectionWindowQuery(const std::string& columns, const std::string& condition,
+                                 std::int64_t after, std::int64_t upTo) {
+    return "SELECT " + columns + " FROM General " + condition + "AND ID>" + std::to_string(after) +
+           " AND ID<=" + std::to_string(upTo) + "  ORDER BY ID";
+}
+
+std::string NextSelectedIdQuery(const std::string& condition, std::int64_t after) {
+    return "SELECT MIN(ID) AS NextId FROM General " + condition + "AND ID>" + std::to_string(after);
+}
+
 SelectionSize MeasureSelection(db::Connection& connection, const std::string& condition) {
-    auto statement = connection.Query(
-        "SELECT COUNT(*) AS N,MIN(ID) AS FirstId,MAX(ID) AS LastId FROM General " + condition);
+    auto statement = connection.Query(SelectionSizeQuery(condition));
     statement.Execute();
     SelectionSize size;
     if (statement.Fetch()) {
@@ -43,9 +56,8 @@ void SelectionReader::Read(std::size_t wanted, const std::function<void(db::Stat
         // At least as many IDs as rows are wanted: dense IDs then need one read.
         span_ = std::clamp<std::int64_t>(static_cast<std::int64_t>(needed), span_, kMaxSpan);
         const std::int64_t upTo = std::min(lastId_, after_ + span_);
-        auto statement = connection_.Query("SELECT " + columns_ + " FROM General " + condition_ +
-                                           "AND ID>" + std::to_string(after_) +
-                                           " AND ID<=" + std::to_string(upTo) + "  ORDER BY ID");
+        auto statement =
+            connection_.Query(SelectionWindowQuery(columns_, condition_, after_, upTo));
         statement.Execute();
         std::size_t got = 0;
         while (statement.Fetch()) {
@@ -64,8 +76,7 @@ void SelectionReader::Read(std::size_t wanted, const std::function<void(db::Stat
 
 // Jumps over a stretch of IDs without selected operations.
 void SelectionReader::SkipGap() {
-    auto statement = connection_.Query("SELECT MIN(ID) AS NextId FROM General " + condition_ +
-                                       "AND ID>" + std::to_string(after_));
+    auto statement = connection_.Query(NextSelectedIdQuery(condition_, after_));
     statement.Execute();
     std::optional<std::int64_t> next;
     if (statement.Fetch()) next = statement.GetInt("NextId");

@@ -22,6 +22,13 @@ struct SelectionSize {
 // The number and the ID range of the General rows matching `condition` (one statement).
 SelectionSize MeasureSelection(db::Connection& connection, const std::string& condition);
 
+// The statements of a selection: its size; the rows of `columns` with IDs in (after, upTo]; the
+// first selected ID after `after`.
+std::string SelectionSizeQuery(const std::string& condition);
+std::string SelectionWindowQuery(const std::string& columns, const std::string& condition,
+                                 std::int64_t after, std::int64_t upTo);
+std::string NextSelectedIdQuery(const std::string& condition, std::int64_t after);
+
 class SelectionReader {
 public:
     // `columns` are read from the General rows that match `condition` (a WHERE clause).

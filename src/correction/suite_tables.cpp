@@ -42,9 +42,7 @@ bool SameName(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-void CheckSuiteTables(db::Connection& connection) {
-    // One statement (one round trip) when everything is there; only a failure is looked into
-    // table by table.
+std::string SuiteTablesQuery() {
     std::string columns;
     std::string from;
     for (const UsedTable& table : UsedTables()) {
@@ -53,9 +51,19 @@ void CheckSuiteTables(db::Connection& connection) {
             columns += (columns.empty() ? "" : ",") + std::string(table.Name) + "." + column;
         }
     }
+    return "SELECT " + columns + " FROM " + from + " WHERE 1=0";
+}
+
+std::string TableColumnsQuery(const char* table) {
+    return std::string("SELECT * FROM ") + table + " WHERE 1=0";
+}
+
+void CheckSuiteTables(db::Connection& connection) {
+    // One statement (one round trip) when everything is there; only a failure is looked into
+    // table by table.
     std::optional<db::DbError> failure;
     try {
-        connection.Execute("SELECT " + columns + " FROM " + from + " WHERE 1=0");
+        connection.Execute(SuiteTablesQuery());
         return;
     } catch (const db::DbError& error) {
         failure = error;
@@ -63,8 +71,7 @@ void CheckSuiteTables(db::Connection& connection) {
     for (const UsedTable& table : UsedTables()) {
         std::vector<std::string> present;
         try {
-            auto statement =
-                connection.Query(std::string("SELECT * FROM ") + table.Name + " WHERE 1=0");
+            auto statement = connection.Query(TableColumnsQuery(table.Name));
             statement.Execute();
             present = statement.ColumnNames();
         } catch (const db::DbError& error) {

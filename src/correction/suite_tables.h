@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "database/odbc.h"
 
 namespace tovrik::correction {
@@ -8,5 +10,10 @@ namespace tovrik::correction {
 // with every column a run or a dry run uses (one empty selection per table). Throws db::DbError
 // whose text names the table that cannot be read, or the table and its missing columns.
 void CheckSuiteTables(db::Connection& connection);
+
+// The check's statements: one empty selection of every used column of every table; after it
+// failed, one empty selection of all the columns of one table.
+std::string SuiteTablesQuery();
+std::string TableColumnsQuery(const char* table);
 
 }  // namespace tovrik::correction

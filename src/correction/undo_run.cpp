@@ -31,25 +31,18 @@ bool SameDate(Dialect dialect, const std::optional<std::string>& stored, const s
 
 const char* const kTableNames[] = {"DriversTime", "EventLog", "OpData"};
 
-// What the database holds for a chunk of journal lines: one statement.
+// What the database holds for a chunk of journal lines.
 std::vector<UndoItem> Inspect(db::Connection& connection, Dialect dialect,
                               const std::vector<JournalEntry>& entries) {
     std::vector<std::int64_t> ids;
     for (const JournalEntry& entry : entries) ids.push_back(entry.Id);
-    const std::string idList = IdList(ids);
-    std::string sql = "SELECT 3 AS T,ID AS K," + AsStored(dialect, "Date") +
-                      " AS D,0 AS N FROM General WHERE ID IN (" + idList + ")";
-    for (std::size_t i = 0; i < std::size(kDependents); ++i) {
-        sql += " UNION ALL SELECT " + std::to_string(i) + ",GeneralID,NULL,COUNT(*) FROM " +
-               kDependents[i].Name + " WHERE GeneralID IN (" + idList + ") GROUP BY GeneralID";
-    }
     struct Now {
         bool Exists = false;
         std::optional<std::string> Date;
         std::array<std::int64_t, 3> Rows{};
     };
     std::map<std::int64_t, Now> now;
-    auto statement = connection.Query(sql);
+    auto statement = connection.Query(UndoInspectQuery(dialect, ids));
     statement.Execute();
     while (statement.Fetch()) {
         const auto table = statement.GetInt("T").value_or(0);
@@ -119,6 +112,17 @@ std::vector<JournalEntry> ById(std::vector<JournalEntry> entries) {
 }
 
 }  // namespace
+
+std::string UndoInspectQuery(Dialect dialect, const std::vector<std::int64_t>& ids) {
+    const std::string idList = IdList(ids);
+    std::string sql = "SELECT 3 AS T,ID AS K," + AsStored(dialect, "Date") +
+                      " AS D,0 AS N FROM General WHERE ID IN (" + idList + ")";
+    for (std::size_t i = 0; i < std::size(kDependents); ++i) {
+        sql += " UNION ALL SELECT " + std::to_string(i) + ",GeneralID,NULL,COUNT(*) FROM " +
+               kDependents[i].Name + " WHERE GeneralID IN (" + idList + ") GROUP BY GeneralID";
+    }
+    return sql;
+}
 
 void UndoReport::Count(UndoCheck check) {
     if (check == UndoCheck::Undo) {

@@ -3,11 +3,13 @@
 // Taking a correction back: every operation a journal lists as committed moves back by 1024
 // weeks, all-or-nothing with its dependent rows, where it still is as the correction left it.
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "correction/run_journal.h"
+#include "correction/sql_dialect.h"
 #include "database/odbc.h"
 
 namespace tovrik {
@@ -38,6 +40,10 @@ struct UndoReport {
 
 // Operations per chunk: one transaction, a few statements.
 inline constexpr std::size_t kUndoChunk = 500;
+
+// What the database holds for the operations `ids`: their General rows' Date as stored, and
+// their rows in each dependent table (one statement per chunk of journal lines).
+std::string UndoInspectQuery(correction::Dialect dialect, const std::vector<std::int64_t>& ids);
 
 // Checks every committed line of `journal` against the database, changing nothing; `each` gets
 // the lines in journal order. Returns what an undo would count (Undone: what it would undo).
