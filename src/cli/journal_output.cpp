@@ -67,4 +67,9 @@ void PrintUndoItem(std::ostream& out, const UndoItem& item, bool dryRun) {
     out << '\n';
 }
 
+void PrintUndoTotals(std::ostream& out, const char* label, const UndoReport& report) {
+    out << label << report.Undone << "件, 戻さない運行: " << report.Skipped
+        << "件, 戻し済み: " << report.AlreadyUndone << "件\n";
+}
+
 }  // namespace tovrik::cli

@@ -17,4 +17,7 @@ void PrintScan(std::ostream& out, const std::vector<MonthScan>& months);
 // One line per journal line: what undo does (or, in a dry run, would do) with it, and why not.
 void PrintUndoItem(std::ostream& out, const UndoItem& item, bool dryRun);
 
+// "<label>7件, 戻さない運行: 1件, 戻し済み: 0件": an undo's (or its dry run's) totals.
+void PrintUndoTotals(std::ostream& out, const char* label, const UndoReport& report);
+
 }  // namespace tovrik::cli

@@ -17,6 +17,7 @@
 #endif
 
 #include "cli/cli_arguments.h"
+#include "cli/command_outcome.h"
 #include "cli/dry_run.h"
 #include "cli/journal_output.h"
 #include "cli/terminal_output.h"
@@ -32,15 +33,12 @@
 
 namespace {
 
-constexpr int kExitDone = 0;
-constexpr int kExitRunFailed = 1;
-constexpr int kExitStartupFailed = 2;
-constexpr int kExitUsage = 64;
-constexpr int kExitInterrupted = 130;
-
-// The run's own error box, for failures of the dry run's selection.
-constexpr const char* kRunErrorMessage = "処理中にエラーが発生しました。";
-constexpr const char* kRunErrorCaption = "Nuvral日付修正";
+using tovrik::cli::kExitDone;
+using tovrik::cli::kExitInterrupted;
+using tovrik::cli::kExitRunFailed;
+using tovrik::cli::kExitStartupFailed;
+using tovrik::cli::kExitUsage;
+using tovrik::cli::ShowRunError;
 
 volatile std::sig_atomic_t interruptRequested = 0;
 
@@ -73,14 +71,6 @@ bool StandardErrorIsTerminal() {
 #endif
 }
 
-// The run's error box for a failure of a command that is not the run itself.
-int ShowRunError(tovrik::MessageBoxes& boxes, const std::string& description) {
-    std::cout.flush();
-    boxes.Show(std::string(kRunErrorMessage) + "\r\n" + description, kRunErrorCaption,
-               tovrik::MessageIcon::Exclamation);
-    return kExitRunFailed;
-}
-
 int Scan(const tovrik::cli::CliOptions& options, tovrik::db::Connection& connection,
          tovrik::MessageBoxes& boxes) {
     std::vector<tovrik::MonthScan> months;
@@ -92,7 +82,7 @@ int Scan(const tovrik::cli::CliOptions& options, tovrik::db::Connection& connect
             months = tovrik::ScanAffectedMonths(connection);
         }
     } catch (const std::exception& error) {
-        return ShowRunError(boxes, error.what());
+        return ShowRunError(boxes, std::cout, error.what());
     }
     tovrik::cli::PrintScan(std::cout, months);
     return kExitDone;
@@ -120,7 +110,7 @@ int Undo(const tovrik::cli::CliOptions& options, const tovrik::StartState& state
         return kExitRunFailed;
     }
     const std::optional<tovrik::JournalSetup> setup = tovrik::JournalSetupOf(state);
-    if (!setup) return ShowRunError(boxes, "設定フォルダーがありません");
+    if (!setup) return ShowRunError(boxes, std::cout, "設定フォルダーがありません");
     if (journal.DataSource != tovrik::JournalField(setup->DataSource) ||
         journal.Database != tovrik::JournalField(setup->Database)) {
         if (!options.OtherDataSource) {
@@ -147,10 +137,6 @@ int Undo(const tovrik::cli::CliOptions& options, const tovrik::StartState& state
         return kExitDone;
     }
 
-    auto totals = [](const char* undone, const tovrik::UndoReport& report) {
-        std::cout << undone << report.Undone << "件, 戻さない運行: " << report.Skipped
-                  << "件, 戻し済み: " << report.AlreadyUndone << "件\n";
-    };
     if (options.DryRun) {
         tovrik::UndoReport plan;
         try {
@@ -158,49 +144,24 @@ int Undo(const tovrik::cli::CliOptions& options, const tovrik::StartState& state
                 tovrik::cli::PrintUndoItem(std::cout, item, true);
             });
         } catch (const std::exception& error) {
-            return ShowRunError(boxes, error.what());
+            return ShowRunError(boxes, std::cout, error.what());
         }
-        totals("戻す運行: ", plan);
+        tovrik::cli::PrintUndoTotals(std::cout, "戻す運行: ", plan);
         std::cout << "ドライラン: データベースは変更していません\n";
         return kExitDone;
     }
-
-    tovrik::UndoReport report;
-    std::string failure;
-    try {
-        report = Interruptible([&] {
-            return tovrik::RunUndo(
-                connection, journal, journalPath, *setup, clock.Now(),
-                [](const tovrik::UndoItem& item) {
-                    tovrik::cli::PrintUndoItem(std::cout, item, false);
-                },
-                [] { return interruptRequested != 0; });
-        });
-    } catch (const std::exception& error) {
-        failure = error.what();
-    }
-    if (!failure.empty()) {
-        if (interruptRequested != 0) {
-            std::cerr << "tovrik-cli: 中断しました。戻した運行は戻し済み、途中の運行は元のままです。\n";
-            return kExitInterrupted;
-        }
-        return ShowRunError(boxes, failure);
-    }
-    if (!report.JournalPath.empty()) {
-        std::cerr << "tovrik-cli: 作業記録 " << report.JournalPath << '\n';
-    }
-    if (report.Interrupted) {
-        std::cerr << "tovrik-cli: 中断しました。戻した運行は戻し済み、残りは元のままです。"
-                     "同じ作業記録でもう一度 --undo すると続きを戻します。\n";
-        return kExitInterrupted;
-    }
-    if (report.Undone == 0 && report.Skipped == 0) {
-        std::cout << "この作業記録の運行はすべて元に戻されています。何も変更していません。\n";
-        return kExitDone;
-    }
-    totals("元に戻した運行: ", report);
-    if (report.Undone == 0) std::cout << "戻せる運行はありません。何も変更していません。\n";
-    return kExitDone;
+    return tovrik::cli::RunAndReportUndo(
+        [&] {
+            return Interruptible([&] {
+                return tovrik::RunUndo(
+                    connection, journal, journalPath, *setup, clock.Now(),
+                    [](const tovrik::UndoItem& item) {
+                        tovrik::cli::PrintUndoItem(std::cout, item, false);
+                    },
+                    [] { return interruptRequested != 0; });
+            });
+        },
+        [] { return interruptRequested != 0; }, std::cout, std::cerr, boxes);
 }
 
 int Run(const tovrik::cli::CliOptions& options) {
@@ -248,11 +209,8 @@ int Run(const tovrik::cli::CliOptions& options) {
                 connection, inputDate, inputEnd,
                 [&printer](const tovrik::PlannedOperation& operation) { printer.Add(operation); });
         } catch (const std::exception& error) {
-            std::cout.flush();
-            boxes.Show(std::string(kRunErrorMessage) + "\r\n" + error.what(), kRunErrorCaption,
-                       tovrik::MessageIcon::Exclamation);
             connection.Close();
-            return kExitRunFailed;
+            return ShowRunError(boxes, std::cout, error.what());
         }
         printer.PrintTotals();
         connection.Close();

@@ -212,14 +212,7 @@ private:
         transaction.Commit();
         sizer_.ObserveRoundTrip(SteadyClock::now() - started);
         progress_.Commit();
-        if (journal_) {
-            try {
-                journal_->MarkCommitted();
-            } catch (const JournalError& error) {
-                throw std::runtime_error(std::string(error.what()) +
-                                         "（直前の運行は修正済みですが、作業記録には確定の印がありません）");
-            }
-        }
+        if (journal_) journal_->MarkCommitted();
     }
 
     // The chunk's lines, written in its transaction (and synced to the disk before the commit).

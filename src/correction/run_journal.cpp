@@ -104,7 +104,8 @@ std::string ShiftedDateText(const std::string& text, int days) {
 }
 
 JournalWriter::JournalWriter(const JournalSetup& setup, JournalKind kind, const DateTime& start,
-                             const std::string& range) {
+                             const std::string& range)
+    : kind_(kind) {
     try {
         CreateFolderIfMissing(setup.Folder);
         const std::string stem = setup.Folder + kPathSeparator + FileStamp(start);
@@ -186,7 +187,14 @@ void JournalWriter::Add(const std::vector<JournalEntry>& entries) {
 
 void JournalWriter::MarkCommitted() {
     if (uncommitted_ == 0) return;
-    Write({{kCommitted, std::to_string(uncommitted_)}}, false);
+    try {
+        Write({{kCommitted, std::to_string(uncommitted_)}}, false);
+    } catch (const JournalError& error) {
+        // The transaction has committed: the journal alone would tell the operator otherwise.
+        throw JournalError(std::string(error.what()) + "（直前の運行は" +
+                           (kind_ == JournalKind::Correction ? "修正済み" : "元に戻し済み") +
+                           "ですが、作業記録には確定の印がありません）");
+    }
     uncommitted_ = 0;
 }
 

@@ -67,6 +67,8 @@ public:
     // After the commit: marks every line since the last mark committed (nothing when none). The
     // mark survives a crash of the program at once, one of the machine from the next Sync (or
     // End) on: until then a lost mark leaves those lines looking uncommitted, never the reverse.
+    // A mark that cannot be written throws JournalError saying that those operations are moved
+    // (corrected or undone) all the same.
     void MarkCommitted();
     // The run's last line, on the disk: "completed", "failed" or "interrupted".
     void End(const std::string& outcome);
@@ -76,6 +78,7 @@ public:
 
 private:
     void Write(const std::vector<std::vector<std::string>>& lines, bool sync);
+    JournalKind kind_;
     std::unique_ptr<DurableFile> file_;
     int uncommitted_ = 0;
 };

@@ -623,13 +623,11 @@ void Connection::Open(const std::string& connectionString) {
     SQLHDBC dbc = SQL_NULL_HDBC;
     Check(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc), SQL_HANDLE_ENV, env, "SQLAllocHandle");
     dbc_ = dbc;
-    // Both limit the open; drivers that do not know one of them ignore it.
+    // The login timeout limits the open alone. The connection timeout is left at its default, no
+    // limit: a driver that applies it (Microsoft's) would bound every later request that is no
+    // statement, a commit among them, where only each statement's query timeout should apply.
     SQLSetConnectAttr(
         dbc, SQL_ATTR_LOGIN_TIMEOUT,
-        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(std::max(loginTimeout_, 0))),
-        SQL_IS_UINTEGER);
-    SQLSetConnectAttr(
-        dbc, SQL_ATTR_CONNECTION_TIMEOUT,
         reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(std::max(loginTimeout_, 0))),
         SQL_IS_UINTEGER);
     WString text = ToWide(connectionString);

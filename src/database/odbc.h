@@ -86,7 +86,7 @@ public:
     // Seconds any statement may run before the driver cancels it; default 180.
     void SetCommandTimeout(int seconds) { commandTimeout_ = seconds; }
     int CommandTimeout() const { return commandTimeout_; }
-    // Seconds the open may take; default 15.
+    // Seconds the open may take; default 15. Nothing after the open is bound by it.
     void SetLoginTimeout(int seconds) { loginTimeout_ = seconds; }
 
     // Opens with the connection string passed to the driver manager unchanged, never prompting.

@@ -8,6 +8,12 @@
 #include <map>
 #include <set>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
+
 #include "correction/month_scan.h"
 #include "correction/run_fixture.h"
 #include "correction/sql_dialect.h"
@@ -395,6 +401,58 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    "13 行目: COMMITTED の件数"}),
     RowName{});
+
+#ifndef _WIN32
+// Files of this process grow no further than `bytes` in this scope: a write beyond fails as on a
+// full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(std::uintmax_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit limit = saved_;
+        limit.rlim_cur = static_cast<rlim_t>(bytes);
+        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);  // EFBIG instead of the signal
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, oldHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit saved_{};
+    void (*oldHandler_)(int) = SIG_DFL;
+};
+
+// The transaction has committed when the mark is written: a mark that fails says so, in the
+// words of the run that moved them.
+TEST(JournalWriting, AFailedCommitMarkSaysTheOperationsAreMovedAllTheSame) {
+    for (const auto& [kind, moved] : {std::pair{JournalKind::Correction, "直前の運行は修正済み"},
+                                      std::pair{JournalKind::Undo, "直前の運行は元に戻し済み"}}) {
+        TempDir dir;
+        JournalWriter writer({dir.Str(), "operator", "pc", "SuiteDb", ""}, kind,
+                             {2026, 12, 7, 9, 15, 12, 0}, "2019/04\t2019/04");
+        JournalEntry entry{12, "2019-04-01 00:00:00", "1999-08-16 00:00:00",
+                           "2019-04-01 00:00:00", {2, 10, 5}};
+        if (kind == JournalKind::Undo) std::swap(entry.DateBefore, entry.DateAfter);
+        writer.Add({entry});
+        writer.Sync();
+        try {
+            const FileSizeLimit full(std::filesystem::file_size(writer.Path()));
+            writer.MarkCommitted();
+            ADD_FAILURE() << "the mark was written";
+        } catch (const JournalError& error) {
+            const std::string text = error.what();
+            EXPECT_NE(text.find(moved), std::string::npos) << text;
+            EXPECT_NE(text.find("確定の印がありません"), std::string::npos) << text;
+            EXPECT_NE(text.find(writer.Path()), std::string::npos) << text;
+        }
+        EXPECT_EQ(ReadJournal(writer.Path()).Uncommitted.size(), 1u);
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace tovrik::test

@@ -26,9 +26,11 @@ constexpr const char* kLargeResult =
 // The private PostgreSQL server behind a proxy, and connections to a fresh database through it.
 class DelayProxyTest : public testing::Test {
 protected:
-    std::unique_ptr<db::Connection> Connect(const DelayProxy& through) const {
+    std::unique_ptr<db::Connection> Connect(const DelayProxy& through,
+                                            int loginTimeout = 15) const {
         const test::PgServer& server = test::PgServerInfo();
         auto connection = std::make_unique<db::Connection>();
+        connection->SetLoginTimeout(loginTimeout);
         connection->Open("Driver={PostgreSQL Unicode};Servername=127.0.0.1;Port=" +
                          std::to_string(through.Port()) + ";Database=" + db_.Name() +
                          ";UID=" + server.User + ";PWD=" + server.Password + ";");
@@ -79,6 +81,21 @@ TEST_F(DelayProxyTest, EachRoundTripTakesAtLeastTheRttSetAtThatTime) {
     TOVRIK_ASSERT_DB(connection->Execute("SELECT 1"));
     EXPECT_GE(SteadyClock::now() - start, 300ms);
     EXPECT_EQ(proxy.Accepted(), 1);
+}
+
+// The login timeout bounds the open alone: afterwards a request that is no query execution (here
+// a commit) is bounded by nothing but the command timeout, however far away the server is.
+// psqlODBC ignores the connection timeout, so only a driver that applies it to such requests
+// (Microsoft's) fails this when the open leaves it set.
+TEST_F(DelayProxyTest, ACommitSlowerThanTheLoginTimeoutSucceeds) {
+    DelayProxy proxy("127.0.0.1", test::PgServerInfo().Port, 0us);
+    auto connection = Connect(proxy, 1);
+    direct_->Execute("CREATE TABLE T (N INTEGER)");
+    db::Transaction transaction(*connection);
+    TOVRIK_ASSERT_DB(connection->Execute("INSERT INTO T (N) VALUES (1)"));
+    proxy.SetRtt(3s);
+    TOVRIK_ASSERT_DB(transaction.Commit());
+    EXPECT_EQ(direct_->Execute("UPDATE T SET N = N"), 1);
 }
 
 // Delays overlap instead of adding up: through a 200 ms RTT a result of over 150 reads arrives a
