@@ -127,7 +127,8 @@ INSTANTIATE_TEST_SUITE_P(Dialects, ChunkStatements,
                                                    Dialect::Other, MoveStatements::Separate, 5}),
                          RowName{});
 
-// Every update of EventLog waits on the server, as if it were far away or busy.
+// Every update of EventLog waits on the server, as if it were far away or busy. On PostgreSQL
+// the wait outlasts the test's own time limit, so only a cancelled statement lets the run end.
 void SlowEventLogUpdates(db::Connection& connection, Backend backend) {
     if (backend == Backend::Sqlite) {
         // A busy statement: a long computation in a trigger per updated row.
@@ -139,7 +140,7 @@ void SlowEventLogUpdates(db::Connection& connection, Backend backend) {
     }
     connection.Execute(
         "CREATE FUNCTION slow_event_log() RETURNS trigger LANGUAGE plpgsql AS $$ "
-        "BEGIN PERFORM pg_sleep(2); RETURN NULL; END $$");
+        "BEGIN PERFORM pg_sleep(3600); RETURN NULL; END $$");
     connection.Execute(
         "CREATE TRIGGER SlowEventLog BEFORE UPDATE ON EventLog FOR EACH STATEMENT "
         "EXECUTE FUNCTION slow_event_log()");
@@ -155,7 +156,6 @@ TEST_P(BackgroundRun, ClosingWhileAStatementIsInFlightCancelsItAndLeavesEveryOpe
     TOVRIK_ASSERT_DB(SlowEventLogUpdates(Conn(), GetParam()));
 
     RunRecord run;
-    const auto started = std::chrono::steady_clock::now();
     // Rounds 1 and 2 are the run's own (counting; the first chunk is slow); the ones after the
     // run's first come every 50 ms while that chunk's statement is in flight.
     run.View.OnEvents = [&](int round) { return round < 4; };
@@ -164,13 +164,11 @@ TEST_P(BackgroundRun, ClosingWhileAStatementIsInFlightCancelsItAndLeavesEveryOpe
     pacing.FirstChunk = pacing.MaxChunk = 4;
     run.Result = RunCorrectionInBackground(Conn(), run.View, run.Boxes, clock, kApril2019,
                                            kPickerEnd, pacing);
-    const auto took = std::chrono::steady_clock::now() - started;
 
     EXPECT_EQ(run.Result.Outcome, RunOutcome::Abandoned);
     EXPECT_EQ(run.Result.Operations, 0);
     EXPECT_TRUE(run.Boxes.Shown.empty());
     EXPECT_EQ(run.View.Calls.back(), "events");
-    EXPECT_LT(took, 20s) << "the statement in flight was not cancelled";
     EXPECT_FALSE(Conn().CancelRequested());
     EXPECT_EQ(TakeSnapshot(Conn()).at("General"), before.at("General"));
 

@@ -60,29 +60,39 @@ TEST(ProfileFileReliability, KilledWriterLeavesOldOrNewContent) {
 
     std::mt19937 random(20240501);
     std::uniform_int_distribution<int> delayMicroseconds(0, 30000);
-    int seenBefore = 0;
-    int seenAfter = 0;
     for (int round = 0; round < 150; ++round) {
+        // Odd rounds kill at a random moment, mostly in the middle of a write; even rounds once
+        // the writer has finished a known number of writes (after, before, after, ...) and waits,
+        // so both contents are seen however slow the machine is.
+        const int stopAfter = round % 2 == 0 ? 1 + round % 4 : 0;
+        int written[2];
+        ASSERT_EQ(pipe(written), 0);
         const pid_t pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
-            for (;;) {
-                WritePrivateProfileText("AllUser\\App\\Section20", "Toggle", "after", file);
-                WritePrivateProfileText("AllUser\\App\\Section20", "Toggle", "before", file);
+            close(written[0]);
+            for (int writes = 1;; ++writes) {
+                WritePrivateProfileText("AllUser\\App\\Section20", "Toggle",
+                                        writes % 2 == 1 ? "after" : "before", file);
+                if (writes == stopAfter && write(written[1], "w", 1) == 1) pause();
             }
         }
-        usleep(static_cast<useconds_t>(delayMicroseconds(random)));
+        close(written[1]);
+        char byte = 0;
+        if (stopAfter > 0) {
+            ASSERT_EQ(read(written[0], &byte, 1), 1);
+        } else {
+            usleep(static_cast<useconds_t>(delayMicroseconds(random)));
+        }
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
+        close(written[0]);
 
         const std::string content = ReadFile(file);
         ASSERT_TRUE(content == before || content == after)
             << "round " << round << ", " << content.size() << " bytes";
-        (content == before ? seenBefore : seenAfter)++;
+        if (stopAfter > 0) EXPECT_EQ(content, stopAfter % 2 == 1 ? after : before) << round;
     }
-    // Both contents turn up, so kills did land between and during writes.
-    EXPECT_GT(seenBefore, 0);
-    EXPECT_GT(seenAfter, 0);
     // A new writer is not blocked by a lock that a killed one held.
     EXPECT_TRUE(WritePrivateProfileText("AllUser\\App\\Section20", "Toggle", "after", file));
     EXPECT_EQ(ReadFile(file), after);
