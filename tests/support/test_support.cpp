@@ -1,5 +1,6 @@
 #include "support/test_support.h"
 
+#include "common/utf.h"
 #include "platform/platform.h"
 
 #ifdef _WIN32
@@ -184,6 +185,12 @@ std::string UniqueSuffix() {
     return buffer;
 }
 
+}  // namespace
+
+std::string UniqueName(const std::string& prefix) { return prefix + UniqueSuffix(); }
+
+namespace {
+
 std::string PgDriverString(const PgServer& server, const std::string& database) {
     return "Driver={PostgreSQL Unicode};Servername=" + server.Host +
            ";Port=" + std::to_string(server.Port) + ";Database=" + database +
@@ -334,5 +341,68 @@ void BackendTest::TearDown() {
 std::string BackendTestName(const testing::TestParamInfo<Backend>& info) {
     return BackendName(info.param);
 }
+
+#ifdef _WIN32
+
+namespace {
+
+constexpr wchar_t kOdbcIni[] = L"SOFTWARE\\ODBC\\ODBC.INI";
+
+std::wstring WideText(const std::string& text) {
+    const std::u16string units = Utf8ToUtf16(text);
+    return std::wstring(units.begin(), units.end());
+}
+
+// The key of HKEY_LOCAL_MACHINE below ODBC.INI in the registry's 32-bit view, created.
+HKEY CreateKey32(const std::wstring& below) {
+    HKEY key = nullptr;
+    const std::wstring path = std::wstring(kOdbcIni) + L"\\" + below;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
+                        KEY_WRITE | KEY_WOW64_32KEY, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+        throw std::runtime_error("cannot create the 32-bit registry key " +
+                                 Utf16ToUtf8(std::u16string(path.begin(), path.end())));
+    }
+    return key;
+}
+
+void SetText(HKEY key, const std::string& name, const std::string& value) {
+    const std::wstring text = WideText(value);
+    if (RegSetValueExW(key, WideText(name).c_str(), 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(text.c_str()),
+                       static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS) {
+        RegCloseKey(key);
+        throw std::runtime_error("cannot write the registry value " + name);
+    }
+}
+
+}  // namespace
+
+Registration32::Registration32(std::string name, const std::string& driver,
+                               const std::vector<std::pair<std::string, std::string>>& attributes)
+    : name_(std::move(name)) {
+    HKEY list = CreateKey32(L"ODBC Data Sources");
+    SetText(list, name_, driver);
+    RegCloseKey(list);
+    HKEY source = CreateKey32(WideText(name_));
+    for (const auto& [key, value] : attributes) SetText(source, key, value);
+    RegCloseKey(source);
+}
+
+Registration32::~Registration32() {
+    HKEY list = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kOdbcIni) + L"\\ODBC Data Sources").c_str(),
+                      0, KEY_WRITE | KEY_WOW64_32KEY, &list) == ERROR_SUCCESS) {
+        RegDeleteValueW(list, WideText(name_).c_str());
+        RegCloseKey(list);
+    }
+    HKEY odbcIni = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kOdbcIni, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                      &odbcIni) == ERROR_SUCCESS) {
+        RegDeleteTreeW(odbcIni, WideText(name_).c_str());
+        RegCloseKey(odbcIni);
+    }
+}
+
+#endif
 
 }  // namespace tovrik::test
