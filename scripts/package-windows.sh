@@ -53,7 +53,7 @@ fail() {
 declare -A triplet=([x64]=x86_64-w64-mingw32 [x86]=i686-w64-mingw32)
 declare -A toolchain=([x64]=mingw-w64.cmake [x86]=mingw-w64-i686.cmake)
 declare -A build_dir=([x64]=$build [x86]=$build-x86)
-declare -A machine=([x64]='PE32+ executable .*x86-64' [x86]='PE32 executable .*Intel 80386')
+declare -A machine=([x64]='PE32\+ executable .*x86-64' [x86]='PE32 executable .*Intel 80386')
 declare -A manifest_arch=([x64]=amd64 [x86]=x86)
 
 for tool in wixl msibuild msiinfo zip file; do
