@@ -238,19 +238,11 @@ protected:
     }
 
 #ifdef _WIN32
-    // This database as a system data source that only the 32-bit side of the registry has,
-    // registered as a 32-bit installer does (the driver's DLL path is of that side), and named
-    // in the settings.
-    std::unique_ptr<Registration32> RegisterOn32BitSideOnly(const std::string& name) {
-        std::vector<std::pair<std::string, std::string>> attributes(dsnKeys_.begin(),
-                                                                    dsnKeys_.end());
-        for (auto& [key, value] : attributes) {
-            if (key == "Driver") value = "C:\\Windows\\SysWOW64\\nuvral32.dll";
-        }
-        auto registration =
-            std::make_unique<Registration32>(name, dsnKeys_.at("Driver"), attributes);
+    // This database as a system data source that only the 32-bit side of the registry has
+    // (its "Driver" is the driver's name there, not its DLL), named in the settings.
+    void RegisterOn32BitSideOnly(const std::string& name) {
+        Register32BitSystemDsn(name, dsnKeys_.at("Driver"), {dsnKeys_.begin(), dsnKeys_.end()});
         sandbox_.WriteLoginSettings(name, user_, password_);
-        return registration;
     }
     const std::string& DriverName() const { return dsnKeys_.at("Driver"); }
 #endif
@@ -409,7 +401,7 @@ TEST_P(CliDatabase, AFailedConnectionIsAStartUpFailureWithTheDriversText) {
 // registration for a scan, a run and an undo, each saying so; the journal keeps the name.
 TEST_P(CliDatabase, ADataSourceOnlyThe32BitSideHasServesAScanARunAndAnUndo) {
     const std::string name = UniqueName("TovrikCli32_");
-    const auto registration = RegisterOn32BitSideOnly(name);
+    RegisterOn32BitSideOnly(name);
     sampledata::SampleSpec spec;
     spec.Affected = 3;
     spec.Unaffected = 2;
@@ -438,7 +430,7 @@ TEST_P(CliDatabase, ADataSourceOnlyThe32BitSideHasServesAScanARunAndAnUndo) {
 
 TEST_P(CliDatabase, A32BitOnlyDriverEndsStartUpWithTheAdviceInTheBoxAndTheReasonLine) {
     const std::string name = UniqueName("TovrikCli32_");
-    const Registration32 registration(name, "Nuvral 32 ビット専用", {{"Server", "dbhost"}});
+    Register32BitSystemDsn(name, "Nuvral 32 ビット専用", {{"Server", "dbhost"}});
     Sandbox().WriteLoginSettings(name, "cliuser", kSqlitePassword);
     const std::string advice = "データソース " + name +
                                " は 32 ビット側にだけ登録されていて、そのドライバー Nuvral 32 "

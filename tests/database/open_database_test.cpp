@@ -10,9 +10,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
-#include <optional>
-#include <vector>
 
 #include "database/open_database.h"
 #include "support/test_support.h"
@@ -175,48 +172,13 @@ TEST(OpenDatabaseTest, SqlServerFormAgainstAClosedPortFailsWithinSeconds) {
     }
 }
 
-// The 32-bit side of the system data sources: on Windows the registry of the Wine session,
-// written as a 32-bit installer writes it, read through the system's own reader; elsewhere a
-// stand-in with the same contents (the system has no such side there).
-class Side32 {
-public:
-    void Register(const std::string& name, const std::string& driver,
-                  const std::vector<std::pair<std::string, std::string>>& attributes) {
 #ifdef _WIN32
-        registrations_.push_back(std::make_unique<test::Registration32>(name, driver, attributes));
-#else
-        standIn_.Sources[name] = DataSourceDefinition{driver, attributes};
-#endif
-    }
-    const DataSourceRegistry* Get() const {
-#ifdef _WIN32
-        return system_.get();
-#else
-        return &standIn_;
-#endif
-    }
-
-private:
-#ifdef _WIN32
-    std::vector<std::unique_ptr<test::Registration32>> registrations_;
-    std::unique_ptr<DataSourceRegistry> system_ = MakeSystemDataSourceRegistry();
-#else
-    struct StandIn final : DataSourceRegistry {
-        std::optional<DataSourceDefinition> Find32BitSystemDataSource(
-            const std::string& name) const override {
-            const auto found = Sources.find(name);
-            if (found == Sources.end()) return std::nullopt;
-            return found->second;
-        }
-        std::map<std::string, DataSourceDefinition> Sources;
-    } standIn_;
-#endif
-};
-
+// A data source registered on the 32-bit side of the Wine session's registry only, reached
+// through the system's reader; the 64-bit side is the host's unixODBC there.
 class OpenThrough32BitSideTest : public testing::Test {
 protected:
     int Open(const DbLoginRecord& login) {
-        return OpenDatabase(connection_, login, false, boxes_, side_.Get(), route_);
+        return OpenDatabase(connection_, login, false, boxes_, side32_.get(), route_);
     }
     std::int64_t Marker() {
         auto marker = connection_->Prepare("SELECT ID FROM Marker");
@@ -224,13 +186,14 @@ protected:
         EXPECT_TRUE(marker.Fetch());
         return marker.GetInt("ID").value_or(-1);
     }
-    // A SQLite file whose table Marker holds the one row `id`.
-    static void Mark(const test::SqliteSuiteDb& db, int id) {
-        db.Connect()->Execute("CREATE TABLE Marker (ID INTEGER); INSERT INTO Marker VALUES (" +
-                              std::to_string(id) + ")");
+    static void Mark(const std::string& connectionString, int id) {
+        db::Connection connection;
+        connection.Open(connectionString);
+        connection.Execute("CREATE TABLE Marker (ID INTEGER); INSERT INTO Marker VALUES (" +
+                           std::to_string(id) + ")");
     }
 
-    Side32 side_;
+    std::unique_ptr<DataSourceRegistry> side32_ = MakeSystemDataSourceRegistry();
     test::RecordingMessageBoxes boxes_;
     std::unique_ptr<db::Connection> connection_;
     ConnectionRoute route_;
@@ -240,87 +203,34 @@ protected:
 // not reach it at all.
 TEST_F(OpenThrough32BitSideTest, ADataSourceOnlyThe32BitSideHasIsReachedThroughItsRegistration) {
     test::TempDir dir;
-    const auto file = dir.Path() / "運行 データ=1.db";
-    test::WriteFile(file, "");
-    db::Connection setUp;
-    setUp.Open("Driver=SQLite3;Database=" + test::DriverPath(file) + ";");
-    setUp.Execute("CREATE TABLE Marker (ID INTEGER); INSERT INTO Marker VALUES (32)");
-    setUp.Close();
+    const std::string file = test::DriverPath(dir.Path() / "運行 データ=1.db");
+    Mark("Driver=SQLite3;Database=" + file + ";", 32);
     const std::string name = test::UniqueName("Tovrik32Only");
-    side_.Register(name, "SQLite3",
-                   {{"Driver", "C:\\Windows\\SysWOW64\\sqlite3odbc.dll"},
-                    {"Description", "Nuvral 運行 = 32 ビット"},
-                    {"Database", test::DriverPath(file)}});
+    test::Register32BitSystemDsn(name, "SQLite3",
+                                 {{"Driver", "C:\\Windows\\SysWOW64\\sqlite3odbc.dll"},
+                                  {"Description", "Nuvral 運行 = 32 ビット"},
+                                  {"Database", file}});
 
     ASSERT_EQ(Open({name, "", "", ""}), 0) << (boxes_.Shown.empty() ? "" : boxes_.Shown[0].Text);
     EXPECT_EQ(Marker(), 32);
     EXPECT_EQ(route_.Driver32, "SQLite3");
-    EXPECT_EQ(route_.Advice, "");
     EXPECT_TRUE(boxes_.Shown.empty());
 }
 
 TEST_F(OpenThrough32BitSideTest, ANameOnBothSidesIsUsedAsThe64BitSideHasIt) {
     test::SqliteSuiteDb side64;
     test::SqliteSuiteDb side32;
-    Mark(side64, 64);
-    Mark(side32, 32);
+    Mark(side64.ConnectionString(), 64);
+    Mark(side32.ConnectionString(), 32);
     const DbLoginRecord login = side64.DsnLogin();
-    side_.Register(login.Server, "SQLite3", {{"Database", test::DriverPath(side32.File())}});
+    test::Register32BitSystemDsn(login.Server, "SQLite3",
+                                 {{"Database", test::DriverPath(side32.File())}});
 
     ASSERT_EQ(Open(login), 0);
     EXPECT_EQ(Marker(), 64);
     EXPECT_EQ(route_.Driver32, "");
 }
-
-// Item by item: what the box says after the driver manager's "not found".
-TEST_F(OpenThrough32BitSideTest, A32BitOnlyDriverGetsTheAdviceAndANameRegisteredNowhereDoesNot) {
-    const std::string name = test::UniqueName("Tovrik32Only");
-    side_.Register(name, "Nuvral 32 ビット専用", {{"Server", "dbhost"}});
-    const std::string advice = "データソース " + name +
-                               " は 32 ビット側にだけ登録されていて、そのドライバー Nuvral 32 "
-                               "ビット専用 には 64 ビット版がありません。32 ビット版 (x86) の "
-                               "Tovrik を使ってください";
-    EXPECT_EQ(Open({name, "u", "p", ""}), 1);
-    EXPECT_EQ(connection_, nullptr);
-    EXPECT_EQ(route_.Advice, advice);
-    ASSERT_EQ(boxes_.Shown.size(), 1u);
-    const std::string& text = boxes_.Shown[0].Text;
-    EXPECT_EQ(text.rfind(kPrefix, 0), 0u) << text;
-    EXPECT_NE(text.find("Data source name not found"), std::string::npos) << text;
-    EXPECT_EQ(text.substr(text.rfind('\n') + 1), advice);
-
-    boxes_.Shown.clear();
-    EXPECT_EQ(Open({test::UniqueName("TovrikNowhere"), "u", "p", ""}), 1);
-    EXPECT_EQ(route_.Driver32, "");
-    EXPECT_EQ(route_.Advice, "");
-    ASSERT_EQ(boxes_.Shown.size(), 1u);
-    EXPECT_EQ(boxes_.Shown[0].Text.find("ビット"), std::string::npos) << boxes_.Shown[0].Text;
-}
-
-// The settings' user, password and database win over the registration's; when the second
-// attempt reaches the server and fails there, the server's reason is what the box shows.
-TEST_F(OpenThrough32BitSideTest, ThePostgresDriverIsReachedWithTheSettingsLogin) {
-    test::PgSuiteDb db;
-    const auto& server = test::PgServerInfo();
-    const std::string name = test::UniqueName("Tovrik32Pg");
-    side_.Register(name, "PostgreSQL Unicode",
-                   {{"Servername", server.Host},
-                    {"Port", std::to_string(server.Port)},
-                    {"Database", server.Database},
-                    {"UID", "nobody"}});
-
-    ASSERT_EQ(Open({name, server.User, server.Password, db.Name()}), 0)
-        << (boxes_.Shown.empty() ? "" : boxes_.Shown[0].Text);
-    EXPECT_EQ(CurrentDatabase(*connection_), db.Name());
-    EXPECT_EQ(route_.Driver32, "PostgreSQL Unicode");
-
-    EXPECT_EQ(Open({name, server.User, "wrong", db.Name()}), 1);
-    EXPECT_EQ(route_.Driver32, "PostgreSQL Unicode");
-    EXPECT_EQ(route_.Advice, "");
-    ASSERT_EQ(boxes_.Shown.size(), 1u);
-    EXPECT_NE(boxes_.Shown[0].Text.find("password authentication failed"), std::string::npos)
-        << boxes_.Shown[0].Text;
-}
+#endif
 
 }  // namespace
 }  // namespace tovrik

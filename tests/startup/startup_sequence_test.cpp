@@ -139,8 +139,7 @@ protected:
         services.CommonAppDataFolder = [this] { return CommonFolder().string(); };
         services.ProcessEvents = [this] { ++processEventsCalls_; };
         services.Open = [this](std::unique_ptr<db::Connection>&, const DbLoginRecord& login,
-                               bool serverFileMode, MessageBoxes& boxes, ConnectionRoute& route) {
-            route = route_;
+                               bool serverFileMode, MessageBoxes& boxes, ConnectionRoute&) {
             openedWith_ = login;
             openedServerFileMode_ = serverFileMode;
             if (openStatus_ != 0 && driverMessage_) {
@@ -171,7 +170,6 @@ protected:
     int processEventsCalls_ = 0;
     int openStatus_ = 0;
     std::optional<std::string> driverMessage_;
-    ConnectionRoute route_;
     std::optional<DbLoginRecord> openedWith_;
     bool openedServerFileMode_ = true;
 };
@@ -256,33 +254,6 @@ TEST_F(StartupTest, FailedConnectionShowsTheBoxAfterTheDriversOwn) {
     EXPECT_EQ(state_.FailureDetail,
               "接続先: データソース Demo データベース SuiteDb (設定ファイル " +
                   SettingsFile().string() + " の [AllUser\\ZuzurodeZoz\\Login] の DSN)");
-}
-
-// The way through the 32-bit registration goes to the log line alone, connected or not.
-TEST_F(StartupTest, The32BitRouteIsNotedAndTheAdviceEndsTheReasonLine) {
-    WriteMigratedSettings();
-    const std::string source = "接続先: データソース Demo データベース SuiteDb (設定ファイル " +
-                               SettingsFile().string() +
-                               " の [AllUser\\ZuzurodeZoz\\Login] の DSN)";
-    route_ = {"SQL Server", ""};
-    EXPECT_EQ(RunMain(), StartupOutcome::Ready);
-    EXPECT_EQ(state_.ConnectionNote,
-              "32 ビット側のデータソース Demo の設定で接続しました (ドライバー SQL Server)");
-    EXPECT_TRUE(boxes_.Shown.empty());
-
-    state_ = StartState{};
-    openStatus_ = 1;
-    EXPECT_EQ(RunMain(), StartupOutcome::ConnectionFailed);
-    EXPECT_EQ(
-        state_.FailureDetail,
-        source +
-            ": 32 ビット側のデータソース Demo の設定でも接続できません (ドライバー SQL Server)");
-
-    state_ = StartState{};
-    route_ = {"Old Driver", "(advice)"};
-    EXPECT_EQ(RunMain(), StartupOutcome::ConnectionFailed);
-    EXPECT_EQ(state_.FailureDetail, source + ": (advice)");
-    EXPECT_EQ(state_.ConnectionNote, "");
 }
 
 TEST_F(StartupTest, FailedConnectionWithoutDriverDiagnosticsShowsOneBox) {

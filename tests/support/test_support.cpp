@@ -346,61 +346,34 @@ std::string BackendTestName(const testing::TestParamInfo<Backend>& info) {
 
 namespace {
 
-constexpr wchar_t kOdbcIni[] = L"SOFTWARE\\ODBC\\ODBC.INI";
-
-std::wstring WideText(const std::string& text) {
-    const std::u16string units = Utf8ToUtf16(text);
-    return std::wstring(units.begin(), units.end());
-}
-
-// The key of HKEY_LOCAL_MACHINE below ODBC.INI in the registry's 32-bit view, created.
-HKEY CreateKey32(const std::wstring& below) {
+// Sets the text values of a key below HKLM\SOFTWARE\ODBC\ODBC.INI in the registry's 32-bit view.
+void SetTexts32(const std::string& below,
+                const std::vector<std::pair<std::string, std::string>>& values) {
+    const auto wide = [](const std::string& text) {
+        const std::u16string units = Utf8ToUtf16(text);
+        return std::wstring(units.begin(), units.end());
+    };
     HKEY key = nullptr;
-    const std::wstring path = std::wstring(kOdbcIni) + L"\\" + below;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
-                        KEY_WRITE | KEY_WOW64_32KEY, nullptr, &key, nullptr) != ERROR_SUCCESS) {
-        throw std::runtime_error("cannot create the 32-bit registry key " +
-                                 Utf16ToUtf8(std::u16string(path.begin(), path.end())));
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, wide("SOFTWARE\\ODBC\\ODBC.INI\\" + below).c_str(), 0,
+                        nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS) {
+        throw std::runtime_error("cannot create the 32-bit registry key ODBC.INI\\" + below);
     }
-    return key;
-}
-
-void SetText(HKEY key, const std::string& name, const std::string& value) {
-    const std::wstring text = WideText(value);
-    if (RegSetValueExW(key, WideText(name).c_str(), 0, REG_SZ,
+    for (const auto& [name, value] : values) {
+        const std::wstring text = wide(value);
+        RegSetValueExW(key, wide(name).c_str(), 0, REG_SZ,
                        reinterpret_cast<const BYTE*>(text.c_str()),
-                       static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS) {
-        RegCloseKey(key);
-        throw std::runtime_error("cannot write the registry value " + name);
+                       static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
     }
+    RegCloseKey(key);
 }
 
 }  // namespace
 
-Registration32::Registration32(std::string name, const std::string& driver,
-                               const std::vector<std::pair<std::string, std::string>>& attributes)
-    : name_(std::move(name)) {
-    HKEY list = CreateKey32(L"ODBC Data Sources");
-    SetText(list, name_, driver);
-    RegCloseKey(list);
-    HKEY source = CreateKey32(WideText(name_));
-    for (const auto& [key, value] : attributes) SetText(source, key, value);
-    RegCloseKey(source);
-}
-
-Registration32::~Registration32() {
-    HKEY list = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kOdbcIni) + L"\\ODBC Data Sources").c_str(),
-                      0, KEY_WRITE | KEY_WOW64_32KEY, &list) == ERROR_SUCCESS) {
-        RegDeleteValueW(list, WideText(name_).c_str());
-        RegCloseKey(list);
-    }
-    HKEY odbcIni = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kOdbcIni, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
-                      &odbcIni) == ERROR_SUCCESS) {
-        RegDeleteTreeW(odbcIni, WideText(name_).c_str());
-        RegCloseKey(odbcIni);
-    }
+void Register32BitSystemDsn(const std::string& name, const std::string& driver,
+                            const std::vector<std::pair<std::string, std::string>>& attributes) {
+    SetTexts32("ODBC Data Sources", {{name, driver}});
+    SetTexts32(name, attributes);
 }
 
 #endif

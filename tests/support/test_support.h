@@ -170,21 +170,11 @@ void RegisterUserDsn(const std::string& name,
 std::string UniqueName(const std::string& prefix);
 
 #ifdef _WIN32
-// A system data source registered on the 32-bit side of the Wine session's registry only, as a
-// 32-bit installer registers it (`reg add … /reg:32` writes the same keys): the driver's name
-// under "ODBC Data Sources" and the attributes in the data source's key. Removed at the end of
-// the scope.
-class Registration32 {
-public:
-    Registration32(std::string name, const std::string& driver,
-                   const std::vector<std::pair<std::string, std::string>>& attributes);
-    ~Registration32();
-    Registration32(const Registration32&) = delete;
-    Registration32& operator=(const Registration32&) = delete;
-
-private:
-    std::string name_;
-};
+// Registers a system data source on the 32-bit side of the Wine session's registry only, as a
+// 32-bit installer does (`reg add … /reg:32` writes the same keys): the driver's name under
+// "ODBC Data Sources", the attributes in the data source's key. The run's prefix goes at its end.
+void Register32BitSystemDsn(const std::string& name, const std::string& driver,
+                            const std::vector<std::pair<std::string, std::string>>& attributes);
 #endif
 
 // Every failed database call of a test should show the driver's codes: SQLSTATE, native code
