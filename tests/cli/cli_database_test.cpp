@@ -238,8 +238,9 @@ protected:
     }
 
 #ifdef _WIN32
-    // This database as a system data source that only the 32-bit side of the registry has
-    // (its "Driver" is the driver's name there, not its DLL), named in the settings.
+    // This database as a system data source that only the 32-bit side of the registry has,
+    // named in the settings (its value "Driver", a DLL path in a real registration, is left out
+    // of the connection either way).
     void RegisterOn32BitSideOnly(const std::string& name) {
         Register32BitSystemDsn(name, dsnKeys_.at("Driver"), {dsnKeys_.begin(), dsnKeys_.end()});
         sandbox_.WriteLoginSettings(name, user_, password_);
