@@ -48,8 +48,11 @@ if [ "$setup" = 1 ]; then
     TOVRIK_BUILD_TARGETS=$targets "$root/scripts/setup.sh" "$build"
 fi
 
-sqlite_driver=$(ls /usr/lib/*/odbc/libsqlite3odbc.so /usr/lib/odbc/libsqlite3odbc.so 2>/dev/null |
-                head -n 1 || true)
+# The driver of the programs' own architecture: with i386 packages installed as well, the first
+# library found in /usr/lib/*/odbc could be one the programs cannot load.
+triplet=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
+sqlite_driver=$(ls "/usr/lib/$triplet/odbc/libsqlite3odbc.so" /usr/lib/odbc/libsqlite3odbc.so \
+                2>/dev/null | head -n 1 || true)
 if [ -z "$sqlite_driver" ]; then
     echo "demo: the SQLite ODBC driver (package libsqliteodbc) is not installed" >&2
     exit 1

@@ -5,8 +5,8 @@
 # the tests), builds the Debian package and installs, runs and removes it (as root), then fuzzes
 # the INI reader for a bounded time, cross-builds for Windows and runs the Windows tests under
 # Wine (the window end to end in a private X server among them), and builds the Windows MSI and
-# zip and installs, runs and uninstalls the MSI under Wine. Every build treats warnings in
-# Tovrik's own code as errors.
+# zips (x64, and x86 checked statically: no 32-bit code runs here) and installs, runs and
+# uninstalls the MSI under Wine. Every build treats warnings in Tovrik's own code as errors.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-ci
@@ -26,7 +26,8 @@ else
 fi
 "$root/scripts/fuzz.sh" "$root/build-fuzz"  # INI reader fuzzing, bounded (TOVRIK_FUZZ_SECONDS)
 "$root/scripts/windows-test.sh"  # the Windows build's tests under Wine
-# The Windows package (MSI and zip), installed, used and uninstalled under Wine.
+# The Windows packages (x64 MSI and zip, x86 zip), the MSI installed, used and uninstalled under
+# Wine.
 package=$root/build-package-windows/package
 rm -rf "$package"
 "$root/scripts/package-windows.sh" "$package"

@@ -177,6 +177,9 @@ int Run(const tovrik::cli::CliOptions& options) {
 
     switch (tovrik::Main(state, system.Services())) {
         case tovrik::StartupOutcome::Ready:
+            if (!state.ConnectionNote.empty()) {
+                std::cerr << "tovrik-cli: " << state.ConnectionNote << '\n';
+            }
             break;
         case tovrik::StartupOutcome::PreviousInstance:
             // The window ends silently here; a script needs to know why nothing happened.

@@ -1,5 +1,7 @@
 #include "database/odbc.h"
 
+#include "database/driver_list.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -819,6 +821,26 @@ Transaction::~Transaction() {
 void Transaction::Commit() {
     connection_.Commit();
     done_ = true;
+}
+
+std::optional<std::vector<std::string>> InstalledDrivers() {
+    const SQLHENV env = Environment();
+    std::vector<std::string> names;
+    SQLUSMALLINT direction = SQL_FETCH_FIRST;
+    for (;;) {
+        SQLWCHAR name[512];
+        SQLSMALLINT length = 0;
+        SQLSMALLINT attributesLength = 0;
+        const SQLRETURN result = SQLDriversW(env, direction, name, std::size(name), &length,
+                                             nullptr, 0, &attributesLength);
+        if (result == SQL_NO_DATA) return names;
+        if (!SQL_SUCCEEDED(result)) return std::nullopt;
+        // A name longer than the buffer comes cut, as no driver's name is.
+        const std::size_t used = std::min<std::size_t>(
+            static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)), std::size(name) - 1);
+        names.push_back(FromWide(name, used));
+        direction = SQL_FETCH_NEXT;
+    }
 }
 
 }  // namespace tovrik::db

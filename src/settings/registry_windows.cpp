@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/registry_key_windows.h"
 #include "settings/registry_names.h"
 #include "settings/registry_source.h"
 
@@ -21,27 +22,10 @@ std::string Narrow(const wchar_t* text, std::size_t length) {
     return Utf16ToUtf8(std::u16string(text, text + length));
 }
 
-// An open key of HKEY_CURRENT_USER, closed at the end of its scope.
-class OpenKey {
-public:
-    explicit OpenKey(const std::string& path) {
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, Wide(path).c_str(), 0, KEY_READ, &key_) !=
-            ERROR_SUCCESS) {
-            key_ = nullptr;
-        }
-    }
-    ~OpenKey() {
-        if (key_ != nullptr) RegCloseKey(key_);
-    }
-    OpenKey(const OpenKey&) = delete;
-    OpenKey& operator=(const OpenKey&) = delete;
-    HKEY Get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
-
-bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
+// A key of HKEY_CURRENT_USER, opened for reading.
+RegistryKey OpenKey(const std::string& path) {
+    return RegistryKey(HKEY_CURRENT_USER, Wide(path), KEY_READ);
+}
 
 // The per-user registry through the registry API, texts converted between UTF-16 and UTF-8.
 // Names are listed in the same case-insensitive order as the Wine reader lists them, since the
@@ -49,7 +33,7 @@ bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
 class WindowsRegistrySource final : public RegistrySource {
 public:
     std::optional<std::vector<std::string>> EnumKey(const std::string& keyPath) override {
-        const OpenKey key(keyPath);
+        const RegistryKey key = OpenKey(keyPath);
         if (key.Get() == nullptr) return std::nullopt;
         std::vector<std::string> names;
         for (DWORD index = 0;; ++index) {
@@ -66,7 +50,7 @@ public:
     }
 
     std::optional<std::vector<std::string>> EnumValues(const std::string& keyPath) override {
-        const OpenKey key(keyPath);
+        const RegistryKey key = OpenKey(keyPath);
         if (key.Get() == nullptr) return std::nullopt;
         std::vector<std::string> names;
         for (DWORD index = 0;; ++index) {
@@ -77,7 +61,7 @@ public:
                 RegEnumValueW(key.Get(), index, name, &length, nullptr, &type, nullptr, nullptr);
             if (result == ERROR_NO_MORE_ITEMS) break;
             if (result != ERROR_SUCCESS) return std::nullopt;
-            if (length > 0 && IsText(type)) names.push_back(Narrow(name, length));
+            if (length > 0 && IsRegistryText(type)) names.push_back(Narrow(name, length));
         }
         SortRegistryNames(names);
         return names;
@@ -85,25 +69,10 @@ public:
 
     std::string GetSetting(const std::string& application, const std::string& section,
                            const std::string& key, const std::string& defaultValue) override {
-        const OpenKey open(kSettingsRoot + application + "\\" + section);
+        const RegistryKey open = OpenKey(kSettingsRoot + application + "\\" + section);
         if (open.Get() == nullptr) return defaultValue;
-        const std::wstring name = Wide(key);
-        DWORD type = 0;
-        DWORD size = 0;
-        if (RegQueryValueExW(open.Get(), name.c_str(), nullptr, &type, nullptr, &size) !=
-                ERROR_SUCCESS ||
-            !IsText(type)) {
-            return defaultValue;
-        }
-        std::vector<wchar_t> data(size / sizeof(wchar_t) + 1, L'\0');
-        if (RegQueryValueExW(open.Get(), name.c_str(), nullptr, &type,
-                             reinterpret_cast<BYTE*>(data.data()), &size) != ERROR_SUCCESS) {
-            return defaultValue;
-        }
-        // The text ends at its first NUL, as the older programs' settings reader cut it.
-        std::size_t length = 0;
-        while (length < data.size() && data[length] != L'\0') ++length;
-        return Narrow(data.data(), length);
+        const std::optional<std::wstring> text = ReadRegistryText(open.Get(), Wide(key));
+        return text ? Narrow(text->data(), text->size()) : defaultValue;
     }
 };
 

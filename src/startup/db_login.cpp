@@ -74,4 +74,13 @@ std::string DescribeLoginSource(const StartState& state, const std::string& prog
     return text + " (" + LoginSectionText(state) + " の DSN)";
 }
 
+std::string DescribeConnectionRoute(const StartState& state, const ConnectionRoute& route,
+                                    bool connected) {
+    if (!route.Advice.empty()) return route.Advice;
+    if (route.Driver32.empty()) return {};
+    return "32 ビット側のデータソース " + state.DbLogin.Server + " の設定で" +
+           (connected ? "接続しました" : "も接続できません") + " (ドライバー " + route.Driver32 +
+           ")";
+}
+
 }  // namespace tovrik

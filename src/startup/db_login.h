@@ -16,4 +16,10 @@ std::string MissingLoginSetting(const StartState& state, const std::string& prog
 // Where the connection goes and which settings say so, for a log line; no user or password.
 std::string DescribeLoginSource(const StartState& state, const std::string& programFolder);
 
+// What the way to the data source adds to a log line, after the connection was made
+// (connected) or not: the 32-bit registration used or tried, the advice when the driver's
+// bitness is in the way; empty when the data source was used by its name alone.
+std::string DescribeConnectionRoute(const StartState& state, const ConnectionRoute& route,
+                                    bool connected);
+
 }  // namespace tovrik

@@ -22,6 +22,9 @@ struct StartState {
 
     DbLoginRecord DbLogin;
     std::unique_ptr<db::Connection> DbConnection;
+    // When the data source was reached through its 32-bit registration: one line saying so,
+    // for a log (the window shows nothing of it); else empty.
+    std::string ConnectionNote;
 
     // When start-up ends without a connection: the path involved and the system's reason, one
     // line for a log (the boxes keep the suite's texts); empty when the box says it all.

@@ -92,12 +92,16 @@ StartupOutcome RunSteps(StartState& state, StartupServices& services, std::strin
     }
 
     step = "データベースに接続できません";
-    if (services.Open(state.DbConnection, state.DbLogin, state.ServerFileMode, services.Boxes) !=
-        0) {
+    ConnectionRoute route;
+    if (services.Open(state.DbConnection, state.DbLogin, state.ServerFileMode, services.Boxes,
+                      route) != 0) {
         state.FailureDetail = DescribeLoginSource(state, services.ProgramFolder);
+        const std::string why = DescribeConnectionRoute(state, route, false);
+        if (!why.empty()) state.FailureDetail += ": " + why;
         services.Boxes.Show(kConnectionMessage, kConnectionCaption, MessageIcon::Exclamation);
         return StartupOutcome::ConnectionFailed;
     }
+    state.ConnectionNote = DescribeConnectionRoute(state, route, true);
     return StartupOutcome::Ready;
 }
 

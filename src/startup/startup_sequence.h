@@ -24,8 +24,10 @@ struct StartupServices {
     std::function<std::string()> CommonAppDataFolder;
     // Lets the front end handle pending events once (after the permission box).
     std::function<void()> ProcessEvents;
-    // Opens the shared connection (OpenDatabase by default).
-    std::function<int(std::unique_ptr<db::Connection>&, const DbLoginRecord&, bool, MessageBoxes&)>
+    // Opens the shared connection and tells how it went there (OpenDatabase with the system's
+    // 32-bit data sources by default).
+    std::function<int(std::unique_ptr<db::Connection>&, const DbLoginRecord&, bool, MessageBoxes&,
+                      ConnectionRoute&)>
         Open;
 };
 
@@ -40,8 +42,9 @@ enum class StartupOutcome {
 };
 
 // The start-up steps up to and including opening the database, in their fixed order. Fills
-// `state` (FailureDetail wherever a box alone does not name the path and the reason); every
-// message is shown through services.Boxes.
+// `state` (FailureDetail wherever a box alone does not name the path and the reason,
+// ConnectionNote when the data source was reached other than by its name); every message is
+// shown through services.Boxes.
 StartupOutcome Main(StartState& state, StartupServices& services);
 
 }  // namespace tovrik

@@ -11,6 +11,7 @@ SystemStartupServices::SystemStartupServices(MessageBoxes& boxes,
                                              std::function<void()> processEvents)
     : guard_(MakeSystemInstanceGuard(environment_)),
       registry_(MakeSystemRegistrySource(environment_)),
+      dataSources_(MakeSystemDataSourceRegistry()),
       services_{environment_,
                 clock_,
                 *guard_,
@@ -19,9 +20,10 @@ SystemStartupServices::SystemStartupServices(MessageBoxes& boxes,
                 ProgramFolder(),
                 [] { return GetCommonAppDataFolder(); },
                 std::move(processEvents),
-                [](std::unique_ptr<db::Connection>& connection, const DbLoginRecord& login,
-                   bool serverFileMode, MessageBoxes& shown) {
-                    return OpenDatabase(connection, login, serverFileMode, shown);
+                [this](std::unique_ptr<db::Connection>& connection, const DbLoginRecord& login,
+                       bool serverFileMode, MessageBoxes& shown, ConnectionRoute& route) {
+                    return OpenDatabase(connection, login, serverFileMode, shown,
+                                        dataSources_.get(), route);
                 }} {}
 
 }  // namespace tovrik

@@ -12,8 +12,9 @@ namespace tovrik {
 
 // The start-up services of the real machine, for the front ends: the system clock and
 // environment, the instance guard, the user's registry settings, the program's folder, the
-// machine-wide application-data folder and OpenDatabase. The instance guard is held for as long
-// as this object lives, so it must live until the program ends.
+// machine-wide application-data folder and OpenDatabase with the system's 32-bit data sources.
+// The instance guard is held for as long as this object lives, so it must live until the
+// program ends.
 class SystemStartupServices {
 public:
     // `boxes` shows every start-up message; `processEvents` lets the front end handle pending
@@ -30,6 +31,7 @@ private:
     ProcessEnvironment environment_;
     std::unique_ptr<InstanceGuard> guard_;
     std::unique_ptr<RegistrySource> registry_;
+    std::unique_ptr<DataSourceRegistry> dataSources_;  // null where there are no registry sides
     StartupServices services_;
 };
 

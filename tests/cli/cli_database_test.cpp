@@ -237,6 +237,17 @@ protected:
         return err.substr(at + label.size(), err.find('\n', at) - at - label.size());
     }
 
+#ifdef _WIN32
+    // This database as a system data source that only the 32-bit side of the registry has,
+    // named in the settings (its value "Driver", a DLL path in a real registration, is left out
+    // of the connection either way).
+    void RegisterOn32BitSideOnly(const std::string& name) {
+        Register32BitSystemDsn(name, dsnKeys_.at("Driver"), {dsnKeys_.begin(), dsnKeys_.end()});
+        sandbox_.WriteLoginSettings(name, user_, password_);
+    }
+    const std::string& DriverName() const { return dsnKeys_.at("Driver"); }
+#endif
+
     db::Connection& Conn() { return *connection_; }
     CliSandbox& Sandbox() { return sandbox_; }
     std::string PgDatabase() const { return static_cast<PgSuiteDb*>(db_.get())->Name(); }
@@ -385,6 +396,55 @@ TEST_P(CliDatabase, AFailedConnectionIsAStartUpFailureWithTheDriversText) {
     EXPECT_NE(result.Err.find(driverText), std::string::npos) << result.Err;
     EXPECT_EQ(result.Err.find("wrong-Secret-0815"), std::string::npos) << result.Err;
 }
+
+#ifdef _WIN32
+// The 64-bit tovrik-cli and a data source of the suite's 32-bit installer: reached through its
+// registration for a scan, a run and an undo, each saying so; the journal keeps the name.
+TEST_P(CliDatabase, ADataSourceOnlyThe32BitSideHasServesAScanARunAndAnUndo) {
+    const std::string name = UniqueName("TovrikCli32_");
+    RegisterOn32BitSideOnly(name);
+    sampledata::SampleSpec spec;
+    spec.Affected = 3;
+    spec.Unaffected = 2;
+    Fill(spec);
+    const Snapshot before = Take();
+    const std::string note = "tovrik-cli: 32 ビット側のデータソース " + name +
+                             " の設定で接続しました (ドライバー " + DriverName() + ")\n";
+
+    const CliResult scan = Run({"--scan"});
+    ASSERT_EQ(scan.Status, 0) << scan.Err;
+    EXPECT_EQ(scan.Err.rfind(note, 0), 0u) << scan.Err;
+    EXPECT_NE(scan.Out.find("合計: 1か月, 運行 3件"), std::string::npos) << scan.Out;
+
+    const CliResult run = Run({"--from", "2019/04", "--to", "2019/04"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Err.rfind(note, 0), 0u) << run.Err;
+    EXPECT_EQ(ReportedCount(run.Out), 3) << run.Out;
+    const std::string journal = JournalNamed(run.Err);
+    EXPECT_NE(ReadFile(journal).find("\nDataSource\t" + name + "\t"), std::string::npos);
+
+    const CliResult undo = Run({"--undo", journal});
+    ASSERT_EQ(undo.Status, 0) << undo.Err;
+    EXPECT_NE(undo.Out.find("元に戻した運行: 3件"), std::string::npos) << undo.Out;
+    EXPECT_EQ(Take(), before);
+}
+
+TEST_P(CliDatabase, A32BitOnlyDriverEndsStartUpWithTheAdviceInTheBoxAndTheReasonLine) {
+    const std::string name = UniqueName("TovrikCli32_");
+    Register32BitSystemDsn(name, "Nuvral 32 ビット専用", {{"Server", "dbhost"}});
+    Sandbox().WriteLoginSettings(name, "cliuser", kSqlitePassword);
+    const std::string advice = "データソース " + name +
+                               " は 32 ビット側にだけ登録されていて、そのドライバー Nuvral 32 "
+                               "ビット専用 には 64 ビット版がありません。32 ビット版 (x86) の "
+                               "Tovrik を使ってください\n";
+    const CliResult result = Run({"--scan"});
+    EXPECT_EQ(result.Status, 2);
+    EXPECT_NE(result.Err.find("Data source name not found"), std::string::npos) << result.Err;
+    // Once as the box's last line, once ending the reason line.
+    EXPECT_NE(result.Err.find("\n" + advice), std::string::npos) << result.Err;
+    EXPECT_NE(result.Err.find("の DSN): " + advice), std::string::npos) << result.Err;
+}
+#endif
 
 TEST_P(CliDatabase, ARunStoppedPartWayLeavesEveryOperationWholeAndARerunFinishes) {
     sampledata::SampleSpec spec;

@@ -77,5 +77,53 @@ INSTANTIATE_TEST_SUITE_P(
                              "PROVIDER=MSDASQL;DSN=NuvralDB;UID={ u};PWD={p };"}),
     test::RowName());
 
+struct DefinitionCase {
+    const char* Name;
+    DbLoginRecord Login;
+    DataSourceDefinition Definition;
+    const char* Expected;
+};
+
+void PrintTo(const DefinitionCase& row, std::ostream* out) { *out << row.Name; }
+
+class DefinitionStringTest : public testing::TestWithParam<DefinitionCase> {};
+
+TEST_P(DefinitionStringTest, PutsTheDriverAndAttributesBeforeTheSettings) {
+    EXPECT_EQ(BuildDefinitionConnectionString(GetParam().Login, GetParam().Definition),
+              GetParam().Expected);
+}
+
+// The data source's DLL path and keywords of the settings' own (any case) are left out: drivers
+// take the first of two equal keywords, and the settings must win as over a data source.
+INSTANTIATE_TEST_SUITE_P(
+    Definitions, DefinitionStringTest,
+    testing::Values(
+        DefinitionCase{"SqlServerRegistration",
+                       {"SuiteDb", "nuvral", "secret", "NUVRAL"},
+                       {"SQL Server",
+                        {{"Driver", "C:\\Windows\\SysWOW64\\SQLSRV32.dll"},
+                         {"Server", "dbhost\\SQLEXPRESS"},
+                         {"database", "OLD"},
+                         {"Uid", "old"},
+                         {"LastUser", "nuvral"}}},
+                       "Driver={SQL Server};Server=dbhost\\SQLEXPRESS;LastUser=nuvral;UID=nuvral;"
+                       "PWD=secret;Database=NUVRAL;"},
+        DefinitionCase{"DatabaseOfTheRegistrationWhenTheSettingsNameNone",
+                       {"SuiteDb", "", "", ""},
+                       {"SQLite3", {{"Database", "/srv/運行 データ=1.db"}}},
+                       "Driver={SQLite3};Database=/srv/運行 データ=1.db;UID=;PWD=;"},
+        DefinitionCase{
+            "SplittingValuesAndDriverNameQuoted",
+            {"SuiteDb", "u", "p", ""},
+            {"Odd}Driver", {{"Description", "a;DSN=x"}, {"Server", "}{"}, {"Trim", " t "}}},
+            "Driver={Odd}}Driver};Description={a;DSN=x};Server={}}{};Trim={ t };"
+            "UID=u;PWD=p;"},
+        DefinitionCase{
+            "KeywordsThatCannotBeWrittenLeftOut",
+            {"SuiteDb", "u", "p", ""},
+            {"SQLite3", {{"a=b", "1"}, {"c;d", "2"}, {"", "3"}, {"DSN", "Other"}, {"Ok", "4"}}},
+            "Driver={SQLite3};Ok=4;UID=u;PWD=p;"}),
+    test::RowName());
+
 }  // namespace
 }  // namespace tovrik

@@ -172,5 +172,65 @@ TEST(OpenDatabaseTest, SqlServerFormAgainstAClosedPortFailsWithinSeconds) {
     }
 }
 
+#ifdef _WIN32
+// A data source registered on the 32-bit side of the Wine session's registry only, reached
+// through the system's reader; the 64-bit side is the host's unixODBC there.
+class OpenThrough32BitSideTest : public testing::Test {
+protected:
+    int Open(const DbLoginRecord& login) {
+        return OpenDatabase(connection_, login, false, boxes_, side32_.get(), route_);
+    }
+    std::int64_t Marker() {
+        auto marker = connection_->Prepare("SELECT ID FROM Marker");
+        marker.Execute();
+        EXPECT_TRUE(marker.Fetch());
+        return marker.GetInt("ID").value_or(-1);
+    }
+    static void Mark(const std::string& connectionString, int id) {
+        db::Connection connection;
+        connection.Open(connectionString);
+        connection.Execute("CREATE TABLE Marker (ID INTEGER); INSERT INTO Marker VALUES (" +
+                           std::to_string(id) + ")");
+    }
+
+    std::unique_ptr<DataSourceRegistry> side32_ = MakeSystemDataSourceRegistry();
+    test::RecordingMessageBoxes boxes_;
+    std::unique_ptr<db::Connection> connection_;
+    ConnectionRoute route_;
+};
+
+// Values with '=', blanks and Japanese reach the driver whole; the registration's DLL path does
+// not reach it at all.
+TEST_F(OpenThrough32BitSideTest, ADataSourceOnlyThe32BitSideHasIsReachedThroughItsRegistration) {
+    test::TempDir dir;
+    const std::string file = test::DriverPath(dir.Path() / "運行 データ=1.db");
+    Mark("Driver=SQLite3;Database=" + file + ";", 32);
+    const std::string name = test::UniqueName("Tovrik32Only");
+    test::Register32BitSystemDsn(name, "SQLite3",
+                                 {{"Driver", "C:\\Windows\\SysWOW64\\sqlite3odbc.dll"},
+                                  {"Description", "Nuvral 運行 = 32 ビット"},
+                                  {"Database", file}});
+
+    ASSERT_EQ(Open({name, "", "", ""}), 0) << (boxes_.Shown.empty() ? "" : boxes_.Shown[0].Text);
+    EXPECT_EQ(Marker(), 32);
+    EXPECT_EQ(route_.Driver32, "SQLite3");
+    EXPECT_TRUE(boxes_.Shown.empty());
+}
+
+TEST_F(OpenThrough32BitSideTest, ANameOnBothSidesIsUsedAsThe64BitSideHasIt) {
+    test::SqliteSuiteDb side64;
+    test::SqliteSuiteDb side32;
+    Mark(side64.ConnectionString(), 64);
+    Mark(side32.ConnectionString(), 32);
+    const DbLoginRecord login = side64.DsnLogin();
+    test::Register32BitSystemDsn(login.Server, "SQLite3",
+                                 {{"Database", test::DriverPath(side32.File())}});
+
+    ASSERT_EQ(Open(login), 0);
+    EXPECT_EQ(Marker(), 64);
+    EXPECT_EQ(route_.Driver32, "");
+}
+#endif
+
 }  // namespace
 }  // namespace tovrik

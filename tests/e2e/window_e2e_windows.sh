@@ -4,7 +4,8 @@
 # tovrik-window-probe.exe (as accessibility tools read it), the database through Windows ODBC
 # (Wine's odbc32 and the host's SQLite driver) and checked row by row with sqlite3.
 #
-#   1. A demo database: Tab through the focus order, both month pickers set to 2019/04 with the
+#   1. A demo database behind a data source registered on the 32-bit side only (as the suite's
+#      32-bit installer leaves it; the 64-bit side under Wine is the host's odbc.ini): Tab through the focus order, both month pickers set to 2019/04 with the
 #      keyboard, a click on 開始, the report "12件の修正が終了しました", every row of the four
 #      tables as expected (the 12 operations of 2019/04 moved with all their rows, nothing else
 #      touched), the focus back on 開始; a second copy ends silently; Enter runs the months again
@@ -95,6 +96,17 @@ make_database() {
     printf '[%s]\nDriver=SQLite3\nDatabase=%s\n\n' "$name" "$work/$name.db" >>"$work/odbc/odbc.ini"
     "$winerun" "$wine" "$sampledb" --connect "DSN=$name;" "$@" >/dev/null
     cp "$work/$name.db" "$work/$name-original.db"
+}
+
+# register_32bit_only <name>: the data source moves from odbc.ini to the 32-bit side of the
+# prefix's registry (Wow6432Node), its driver's DLL path being one of that side.
+register_32bit_only() {
+    local name=$1 key='HKLM\Software\ODBC\ODBC.INI'
+    sed -i "/^\[$name\]\$/,/^\$/d" "$work/odbc/odbc.ini"
+    "$winerun" "$wine" reg add "$key\\ODBC Data Sources" /v "$name" /d SQLite3 /f /reg:32 >/dev/null
+    "$winerun" "$wine" reg add "$key\\$name" /v Driver /d 'C:\windows\syswow64\sqlite3odbc.dll' \
+        /f /reg:32 >/dev/null
+    "$winerun" "$wine" reg add "$key\\$name" /v Database /d "$work/$name.db" /f /reg:32 >/dev/null
 }
 
 probe() { "$winerun" "$wine" "$probe" "$@"; }
@@ -208,6 +220,7 @@ SQL
 
 note "1: a run over 2019/04 on a demo database"
 make_database TovrikDemo --month 2019/04 --affected 12 --unaffected 8 --other-month 4
+register_32bit_only TovrikDemo
 write_settings TovrikDemo
 start_app
 [ "$(focused)" = dtpInputDate ] || fail "the focus is on $(focused), not on dtpInputDate"

@@ -18,7 +18,9 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 msi=$(realpath "$1")
 sample_db=$(realpath -m "${2:-$root/build-ci/tools/sampledata/tovrik-sample-db}")
 [ -x "$sample_db" ] || { echo "windows-install-test: $sample_db is not built" >&2; exit 1; }
-sqlite_driver=$(ls /usr/lib/*/odbc/libsqlite3odbc.so 2>/dev/null | head -n 1 || true)
+# Wine's 64-bit odbc32 loads the host's own drivers (not an i386 one installed beside them).
+triplet=$(dpkg-architecture -qDEB_BUILD_MULTIARCH 2>/dev/null || gcc -print-multiarch)
+sqlite_driver=$(ls "/usr/lib/$triplet/odbc/libsqlite3odbc.so" 2>/dev/null || true)
 [ -n "$sqlite_driver" ] || { echo "windows-install-test: libsqliteodbc is missing" >&2; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tovrik-install-test.XXXXXX")

@@ -139,7 +139,7 @@ protected:
         services.CommonAppDataFolder = [this] { return CommonFolder().string(); };
         services.ProcessEvents = [this] { ++processEventsCalls_; };
         services.Open = [this](std::unique_ptr<db::Connection>&, const DbLoginRecord& login,
-                               bool serverFileMode, MessageBoxes& boxes) {
+                               bool serverFileMode, MessageBoxes& boxes, ConnectionRoute&) {
             openedWith_ = login;
             openedServerFileMode_ = serverFileMode;
             if (openStatus_ != 0 && driverMessage_) {

@@ -1,5 +1,6 @@
 #include "support/test_support.h"
 
+#include "common/utf.h"
 #include "platform/platform.h"
 
 #ifdef _WIN32
@@ -184,6 +185,12 @@ std::string UniqueSuffix() {
     return buffer;
 }
 
+}  // namespace
+
+std::string UniqueName(const std::string& prefix) { return prefix + UniqueSuffix(); }
+
+namespace {
+
 std::string PgDriverString(const PgServer& server, const std::string& database) {
     return "Driver={PostgreSQL Unicode};Servername=" + server.Host +
            ";Port=" + std::to_string(server.Port) + ";Database=" + database +
@@ -334,5 +341,41 @@ void BackendTest::TearDown() {
 std::string BackendTestName(const testing::TestParamInfo<Backend>& info) {
     return BackendName(info.param);
 }
+
+#ifdef _WIN32
+
+namespace {
+
+// Sets the text values of a key below HKLM\SOFTWARE\ODBC\ODBC.INI in the registry's 32-bit view.
+void SetTexts32(const std::string& below,
+                const std::vector<std::pair<std::string, std::string>>& values) {
+    const auto wide = [](const std::string& text) {
+        const std::u16string units = Utf8ToUtf16(text);
+        return std::wstring(units.begin(), units.end());
+    };
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, wide("SOFTWARE\\ODBC\\ODBC.INI\\" + below).c_str(), 0,
+                        nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS) {
+        throw std::runtime_error("cannot create the 32-bit registry key ODBC.INI\\" + below);
+    }
+    for (const auto& [name, value] : values) {
+        const std::wstring text = wide(value);
+        RegSetValueExW(key, wide(name).c_str(), 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(text.c_str()),
+                       static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    }
+    RegCloseKey(key);
+}
+
+}  // namespace
+
+void Register32BitSystemDsn(const std::string& name, const std::string& driver,
+                            const std::vector<std::pair<std::string, std::string>>& attributes) {
+    SetTexts32("ODBC Data Sources", {{name, driver}});
+    SetTexts32(name, attributes);
+}
+
+#endif
 
 }  // namespace tovrik::test

@@ -166,6 +166,17 @@ std::unique_ptr<SuiteDb> MakeSuiteDb(Backend backend);
 void RegisterUserDsn(const std::string& name,
                      const std::vector<std::pair<std::string, std::string>>& keys);
 
+// A name that no other test of the run uses: prefix, process id, a counter and a random part.
+std::string UniqueName(const std::string& prefix);
+
+#ifdef _WIN32
+// Registers a system data source on the 32-bit side of the Wine session's registry only, as a
+// 32-bit installer does (`reg add … /reg:32` writes the same keys): the driver's name under
+// "ODBC Data Sources", the attributes in the data source's key. The run's prefix goes at its end.
+void Register32BitSystemDsn(const std::string& name, const std::string& driver,
+                            const std::vector<std::pair<std::string, std::string>>& attributes);
+#endif
+
 // Every failed database call of a test should show the driver's codes: SQLSTATE, native code
 // and text of each diagnostic record.
 std::string Describe(const db::DbError& error);
