@@ -91,7 +91,9 @@ TEST(ProfileFileReliability, KilledWriterLeavesOldOrNewContent) {
         const std::string content = ReadFile(file);
         ASSERT_TRUE(content == before || content == after)
             << "round " << round << ", " << content.size() << " bytes";
-        if (stopAfter > 0) EXPECT_EQ(content, stopAfter % 2 == 1 ? after : before) << round;
+        if (stopAfter > 0) {
+            EXPECT_EQ(content, stopAfter % 2 == 1 ? after : before) << round;
+        }
     }
     // A new writer is not blocked by a lock that a killed one held.
     EXPECT_TRUE(WritePrivateProfileText("AllUser\\App\\Section20", "Toggle", "after", file));
