@@ -150,6 +150,7 @@ int Undo(const tovrik::cli::CliOptions& options, const tovrik::StartState& state
         std::cout << "ドライラン: データベースは変更していません\n";
         return kExitDone;
     }
+    const auto interrupted = [] { return interruptRequested != 0; };
     return tovrik::cli::RunAndReportUndo(
         [&] {
             return Interruptible([&] {
@@ -158,10 +159,10 @@ int Undo(const tovrik::cli::CliOptions& options, const tovrik::StartState& state
                     [](const tovrik::UndoItem& item) {
                         tovrik::cli::PrintUndoItem(std::cout, item, false);
                     },
-                    [] { return interruptRequested != 0; });
+                    interrupted);
             });
         },
-        [] { return interruptRequested != 0; }, std::cout, std::cerr, boxes);
+        interrupted, std::cout, std::cerr, boxes);
 }
 
 int Run(const tovrik::cli::CliOptions& options) {

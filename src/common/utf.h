@@ -10,6 +10,17 @@ namespace tovrik {
 std::u16string Utf8ToUtf16(std::string_view text);
 std::string Utf16ToUtf8(std::u16string_view text);
 
+#ifdef _WIN32
+// wchar_t is UTF-16 on Windows: the texts of the W functions.
+inline std::wstring Utf8ToWide(std::string_view text) {
+    const std::u16string units = Utf8ToUtf16(text);
+    return std::wstring(units.begin(), units.end());
+}
+inline std::string WideToUtf8(std::wstring_view text) {
+    return Utf16ToUtf8(std::u16string(text.begin(), text.end()));
+}
+#endif
+
 // Appends one code point (at most U+10FFFF) as UTF-8.
 void AppendUtf8(std::string& out, char32_t codePoint);
 

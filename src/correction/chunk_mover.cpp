@@ -39,20 +39,6 @@ std::string Unliteral(const std::string& literal) {
     return text;
 }
 
-// The rows of each operation in the dependent tables, as answered to a DependentRowsQuery.
-std::map<std::int64_t, std::array<std::int64_t, 3>> ReadDependentRows(db::Connection& connection,
-                                                                       const std::string& sql) {
-    std::map<std::int64_t, std::array<std::int64_t, 3>> counts;
-    auto statement = connection.Query(sql);
-    statement.Execute();
-    while (statement.Fetch()) {
-        const auto table = static_cast<std::size_t>(statement.GetInt("T").value_or(0));
-        if (table >= std::size(kDependents)) continue;
-        counts[statement.GetInt("K").value_or(0)][table] = statement.GetInt("N").value_or(0);
-    }
-    return counts;
-}
-
 const char* const kMovedRows[] = {"d0", "d1", "d2"};
 static_assert(std::size(kMovedRows) == std::size(kDependents));
 
@@ -105,9 +91,17 @@ std::string DependentRowsQuery(const std::string& idList) {
     return sql;
 }
 
-std::map<std::int64_t, std::array<std::int64_t, 3>> CountDependentRows(
-    db::Connection& connection, const std::string& idList) {
-    return ReadDependentRows(connection, DependentRowsQuery(idList));
+std::map<std::int64_t, std::array<std::int64_t, 3>> ReadDependentRows(db::Connection& connection,
+                                                                      const std::string& query) {
+    std::map<std::int64_t, std::array<std::int64_t, 3>> counts;
+    auto statement = connection.Query(query);
+    statement.Execute();
+    while (statement.Fetch()) {
+        const auto table = static_cast<std::size_t>(statement.GetInt("T").value_or(0));
+        if (table >= std::size(kDependents)) continue;
+        counts[statement.GetInt("K").value_or(0)][table] = statement.GetInt("N").value_or(0);
+    }
+    return counts;
 }
 
 std::string SelectedColumns(Dialect dialect) {

@@ -31,10 +31,11 @@ struct MovedOperation {
 };
 
 // The rows of each operation of `idList` ("1,2,3") in DriversTime, EventLog and OpData, in
-// that order: one statement. Operations without any dependent row are not in the map.
+// that order: one statement (its columns T, the table's index, K, the operation, and N), and
+// what it answers. Operations without any dependent row are not in the map.
 std::string DependentRowsQuery(const std::string& idList);
-std::map<std::int64_t, std::array<std::int64_t, 3>> CountDependentRows(
-    db::Connection& connection, const std::string& idList);
+std::map<std::int64_t, std::array<std::int64_t, 3>> ReadDependentRows(db::Connection& connection,
+                                                                      const std::string& query);
 
 // The columns a selection read must return for SelectedFrom.
 std::string SelectedColumns(Dialect dialect);

@@ -55,7 +55,7 @@ void PlanCorrection(db::Connection& connection, const DateTime& inputDate, const
         if (page.empty()) break;
         std::vector<std::int64_t> ids;
         for (const auto& operation : page) ids.push_back(operation.Id);
-        const auto counts = CountDependentRows(connection, IdList(ids));
+        const auto counts = ReadDependentRows(connection, DependentRowsQuery(IdList(ids)));
         for (auto& operation : page) {
             if (const auto found = counts.find(operation.Id); found != counts.end()) {
                 operation.DriversTimeRows = found->second[0];

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ascii.h"
 #include "correction/sql_dialect.h"
 
 namespace tovrik::correction {
@@ -28,16 +29,6 @@ std::vector<UsedTable> UsedTables() {
         tables.push_back(table);
     }
     return tables;
-}
-
-// Servers fold unquoted names to one case (PostgreSQL to lower case): compare without it.
-bool SameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -84,7 +75,8 @@ void CheckSuiteTables(db::Connection& connection) {
         std::string missing;
         for (const char* column : table.Columns) {
             bool found = false;
-            for (const std::string& name : present) found = found || SameName(name, column);
+            for (const std::string& name : present)
+                found = found || EqualsIgnoringAsciiCase(name, column);
             if (!found) missing += (missing.empty() ? "" : ", ") + std::string(column);
         }
         if (!missing.empty()) {

@@ -29,8 +29,6 @@ bool SameDate(Dialect dialect, const std::optional<std::string>& stored, const s
     return ParseStoredDate(*stored) == ParseStoredDate(text);
 }
 
-const char* const kTableNames[] = {"DriversTime", "EventLog", "OpData"};
-
 // What the database holds for a chunk of journal lines.
 std::vector<UndoItem> Inspect(db::Connection& connection, Dialect dialect,
                               const std::vector<JournalEntry>& entries) {
@@ -70,7 +68,7 @@ std::vector<UndoItem> Inspect(db::Connection& connection, Dialect dialect,
             for (std::size_t i = 0; i < row.Rows.size(); ++i) {
                 if (row.Rows[i] == entry.DependentRows[i]) continue;
                 item.Check = UndoCheck::Changed;
-                item.Why += std::string(item.Why.empty() ? "" : ", ") + kTableNames[i] + " " +
+                item.Why += std::string(item.Why.empty() ? "" : ", ") + kDependents[i].Name + " " +
                             std::to_string(entry.DependentRows[i]) + "行 → 今 " +
                             std::to_string(row.Rows[i]) + "行";
             }
@@ -115,13 +113,9 @@ std::vector<JournalEntry> ById(std::vector<JournalEntry> entries) {
 
 std::string UndoInspectQuery(Dialect dialect, const std::vector<std::int64_t>& ids) {
     const std::string idList = IdList(ids);
-    std::string sql = "SELECT 3 AS T,ID AS K," + AsStored(dialect, "Date") +
-                      " AS D,0 AS N FROM General WHERE ID IN (" + idList + ")";
-    for (std::size_t i = 0; i < std::size(kDependents); ++i) {
-        sql += " UNION ALL SELECT " + std::to_string(i) + ",GeneralID,NULL,COUNT(*) FROM " +
-               kDependents[i].Name + " WHERE GeneralID IN (" + idList + ") GROUP BY GeneralID";
-    }
-    return sql;
+    return "SELECT 3 AS T,ID AS K," + AsStored(dialect, "Date") +
+           " AS D,0 AS N FROM General WHERE ID IN (" + idList +
+           ") UNION ALL SELECT T,K,NULL,N FROM (" + DependentRowsQuery(idList) + ") AS c";
 }
 
 void UndoReport::Count(UndoCheck check) {

@@ -1,10 +1,10 @@
 #include "database/open_database.h"
 
 #include <algorithm>
-#include <cctype>
 #include <exception>
 #include <optional>
 
+#include "common/ascii.h"
 #include "database/driver_list.h"
 
 namespace tovrik {
@@ -35,18 +35,6 @@ std::string Value(const std::string& value) {
     return quote ? Braced(value) : value;
 }
 
-// ODBC keywords and driver names compare without regard to (ASCII) case.
-bool SameName(const std::string& a, const std::string& other) {
-    if (a.size() != other.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(other[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // A keyword that cannot be written unquoted (keywords have no quoting) is left out.
 bool UsableKeyword(const std::string& name) {
     return !name.empty() && name.find_first_of("=;{}") == std::string::npos &&
@@ -73,8 +61,9 @@ void Connect(std::unique_ptr<db::Connection>& dbConnection, const std::string& t
 bool MayBeInstalled(const std::string& driver) {
     const auto installed = db::InstalledDrivers();
     return !installed ||
-           std::any_of(installed->begin(), installed->end(),
-                       [&](const std::string& name) { return SameName(name, driver); });
+           std::any_of(installed->begin(), installed->end(), [&](const std::string& name) {
+               return EqualsIgnoringAsciiCase(name, driver);
+           });
 }
 
 std::string OtherBitnessAdvice() {
@@ -104,9 +93,10 @@ std::string BuildDefinitionConnectionString(const DbLoginRecord& login,
                                             const DataSourceDefinition& definition) {
     std::string text = "Driver=" + Braced(definition.Driver) + ";";
     for (const auto& [name, value] : definition.Attributes) {
-        if (!UsableKeyword(name) || SameName(name, "Driver") || SameName(name, "DSN") ||
-            SameName(name, "UID") || SameName(name, "PWD") ||
-            (!login.Database.empty() && SameName(name, "Database"))) {
+        if (!UsableKeyword(name) || EqualsIgnoringAsciiCase(name, "Driver") ||
+            EqualsIgnoringAsciiCase(name, "DSN") || EqualsIgnoringAsciiCase(name, "UID") ||
+            EqualsIgnoringAsciiCase(name, "PWD") ||
+            (!login.Database.empty() && EqualsIgnoringAsciiCase(name, "Database"))) {
             continue;
         }
         text += name + "=" + Value(value) + ";";

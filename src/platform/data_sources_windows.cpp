@@ -9,15 +9,6 @@ namespace {
 constexpr wchar_t kDataSourcesKey[] = L"SOFTWARE\\ODBC\\ODBC.INI";
 constexpr wchar_t kDataSourceList[] = L"ODBC Data Sources";
 
-std::wstring Wide(const std::string& text) {
-    const std::u16string units = Utf8ToUtf16(text);
-    return std::wstring(units.begin(), units.end());
-}
-
-std::string Narrow(const std::wstring& text) {
-    return Utf16ToUtf8(std::u16string(text.begin(), text.end()));
-}
-
 // A key of HKEY_LOCAL_MACHINE in the registry's 32-bit view.
 RegistryKey Key32(const std::wstring& path) {
     return RegistryKey(HKEY_LOCAL_MACHINE, path, KEY_READ | KEY_WOW64_32KEY);
@@ -31,7 +22,7 @@ public:
         const std::string& name) const override {
         // A name holding '\' would open some other key; ODBC forbids it in names anyway.
         if (name.empty() || name.find('\\') != std::string::npos) return std::nullopt;
-        const std::wstring wideName = Wide(name);
+        const std::wstring wideName = Utf8ToWide(name);
         const RegistryKey list = Key32(std::wstring(kDataSourcesKey) + L"\\" + kDataSourceList);
         if (list.Get() == nullptr) return std::nullopt;
         const std::optional<std::wstring> driver = ReadRegistryText(list.Get(), wideName);
@@ -39,7 +30,7 @@ public:
         const RegistryKey source = Key32(std::wstring(kDataSourcesKey) + L"\\" + wideName);
         if (source.Get() == nullptr) return std::nullopt;
 
-        DataSourceDefinition definition{Narrow(*driver), {}};
+        DataSourceDefinition definition{WideToUtf8(*driver), {}};
         for (DWORD index = 0;; ++index) {
             wchar_t valueName[16384];  // the longest value name the registry allows, with its NUL
             DWORD length = 16384;
@@ -52,7 +43,7 @@ public:
             if (key.empty() || !IsRegistryText(type)) continue;
             const std::optional<std::wstring> value = ReadRegistryText(source.Get(), key);
             if (!value) return std::nullopt;
-            definition.Attributes.emplace_back(Narrow(key), Narrow(*value));
+            definition.Attributes.emplace_back(WideToUtf8(key), WideToUtf8(*value));
         }
         return definition;
     }

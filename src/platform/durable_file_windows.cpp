@@ -10,11 +10,6 @@ namespace tovrik {
 
 namespace {
 
-std::wstring Wide(const std::string& path) {
-    const std::u16string wide = Utf8ToUtf16(path);
-    return std::wstring(wide.begin(), wide.end());
-}
-
 std::string SystemMessage(DWORD error) {
     wchar_t* buffer = nullptr;
     const DWORD size = FormatMessageW(
@@ -41,8 +36,8 @@ struct DurableFile::Handle {
 };
 
 DurableFile::DurableFile(const std::string& path) : path_(path), handle_(new Handle) {
-    handle_->File = CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    handle_->File = CreateFileW(Utf8ToWide(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
+                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle_->File == INVALID_HANDLE_VALUE) Fail("作成できません:", path, GetLastError());
 }
 
@@ -68,7 +63,7 @@ void DurableFile::Sync() {
 }
 
 void CreateFolderIfMissing(const std::string& path) {
-    const std::wstring wide = Wide(path);
+    const std::wstring wide = Utf8ToWide(path);
     if (CreateDirectoryW(wide.c_str(), nullptr)) return;
     const DWORD error = GetLastError();
     const DWORD attributes = GetFileAttributesW(wide.c_str());

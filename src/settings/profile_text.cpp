@@ -3,6 +3,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/ascii.h"
+
 namespace tovrik::profile {
 
 namespace {
@@ -24,16 +26,6 @@ std::string_view TrimRight(std::string_view text) {
 }
 
 std::string_view Trim(std::string_view text) { return TrimRight(TrimLeft(text)); }
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-    }
-    return true;
-}
 
 bool IsQuote(char c) { return c == '"' || c == '\''; }
 

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "common/utf.h"
 #include "platform/registry_key_windows.h"
 #include "settings/registry_names.h"
 #include "settings/registry_source.h"
@@ -13,18 +14,9 @@ namespace {
 
 constexpr char kSettingsRoot[] = "Software\\VB and VBA Program Settings\\";
 
-std::wstring Wide(const std::string& text) {
-    const std::u16string units = Utf8ToUtf16(text);
-    return std::wstring(units.begin(), units.end());
-}
-
-std::string Narrow(const wchar_t* text, std::size_t length) {
-    return Utf16ToUtf8(std::u16string(text, text + length));
-}
-
 // A key of HKEY_CURRENT_USER, opened for reading.
 RegistryKey OpenKey(const std::string& path) {
-    return RegistryKey(HKEY_CURRENT_USER, Wide(path), KEY_READ);
+    return RegistryKey(HKEY_CURRENT_USER, Utf8ToWide(path), KEY_READ);
 }
 
 // The per-user registry through the registry API, texts converted between UTF-16 and UTF-8.
@@ -43,7 +35,7 @@ public:
                 RegEnumKeyExW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
             if (result == ERROR_NO_MORE_ITEMS) break;
             if (result != ERROR_SUCCESS) return std::nullopt;
-            names.push_back(Narrow(name, length));
+            names.push_back(WideToUtf8({name, length}));
         }
         SortRegistryNames(names);
         return names;
@@ -61,7 +53,7 @@ public:
                 RegEnumValueW(key.Get(), index, name, &length, nullptr, &type, nullptr, nullptr);
             if (result == ERROR_NO_MORE_ITEMS) break;
             if (result != ERROR_SUCCESS) return std::nullopt;
-            if (length > 0 && IsRegistryText(type)) names.push_back(Narrow(name, length));
+            if (length > 0 && IsRegistryText(type)) names.push_back(WideToUtf8({name, length}));
         }
         SortRegistryNames(names);
         return names;
@@ -71,8 +63,8 @@ public:
                            const std::string& key, const std::string& defaultValue) override {
         const RegistryKey open = OpenKey(kSettingsRoot + application + "\\" + section);
         if (open.Get() == nullptr) return defaultValue;
-        const std::optional<std::wstring> text = ReadRegistryText(open.Get(), Wide(key));
-        return text ? Narrow(text->data(), text->size()) : defaultValue;
+        const std::optional<std::wstring> text = ReadRegistryText(open.Get(), Utf8ToWide(key));
+        return text ? WideToUtf8(*text) : defaultValue;
     }
 };
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "common/utf.h"
 #include "win32/control_ids.h"
 #include "win32/resource.h"
 
@@ -332,7 +333,7 @@ void frmMain::OnDpiChanged(UINT dpi, const RECT& suggested) {
 }
 
 void frmMain::SetLabelText(FormLabel label, const std::string& text) {
-    SetWindowTextW(Control(LabelId(label)), Wide(text).c_str());
+    SetWindowTextW(Control(LabelId(label)), Utf8ToWide(text).c_str());
 }
 
 void frmMain::SetProgressMaximum(int maximum) {

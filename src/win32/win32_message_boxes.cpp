@@ -1,7 +1,6 @@
 #include "win32/win32_message_boxes.h"
 
 #include "common/utf.h"
-#include "win32/win32_support.h"
 
 namespace tovrik::win32 {
 
@@ -34,7 +33,7 @@ void Win32MessageBoxes::Show(const std::string& text, const std::string& caption
     // Before the window exists a box has no owner: bring it to the front of the desktop.
     if (owner_ == nullptr || !IsWindow(owner_)) type |= MB_SETFOREGROUND | MB_TASKMODAL;
     const HWND owner = IsWindow(owner_) ? owner_ : nullptr;
-    MessageBoxW(owner, Wide(text).c_str(), Wide(caption).c_str(), type);
+    MessageBoxW(owner, Utf8ToWide(text).c_str(), Utf8ToWide(caption).c_str(), type);
 }
 
 }  // namespace tovrik::win32

@@ -135,11 +135,6 @@ std::vector<std::string> ChildEnvironment(const std::map<std::string, std::strin
 
 namespace {
 
-std::wstring Wide(const std::string& text) {
-    const std::u16string units = Utf8ToUtf16(text);
-    return std::wstring(units.begin(), units.end());
-}
-
 // One argument of a command line, quoted as the C runtime splits it again.
 std::wstring QuoteArgument(const std::wstring& argument) {
     if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) {
@@ -162,7 +157,7 @@ std::wstring QuoteArgument(const std::wstring& argument) {
 
 HANDLE InheritableFile(const std::string& path, bool write) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    return CreateFileW(Wide(path).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+    return CreateFileW(Utf8ToWide(path).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
                        write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
@@ -177,12 +172,12 @@ CliProcess CliSandbox::Start(const std::vector<std::string>& arguments) const {
         {"USERNAME", "cliuser"},
     };
     std::wstring block;
-    for (const std::string& entry : ChildEnvironment(overrides)) block += Wide(entry) + L'\0';
+    for (const std::string& entry : ChildEnvironment(overrides)) block += Utf8ToWide(entry) + L'\0';
     block += L'\0';
 
-    std::wstring commandLine = QuoteArgument(Wide(CliBinary()));
+    std::wstring commandLine = QuoteArgument(Utf8ToWide(CliBinary()));
     for (const std::string& argument : arguments)
-        commandLine += L" " + QuoteArgument(Wide(argument));
+        commandLine += L" " + QuoteArgument(Utf8ToWide(argument));
 
     const std::string outPath = (dir_.Path() / "stdout.txt").string();
     const std::string errPath = (dir_.Path() / "stderr.txt").string();

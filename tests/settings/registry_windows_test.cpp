@@ -21,11 +21,6 @@ namespace {
 
 constexpr wchar_t kRoot[] = L"Software\\VB and VBA Program Settings";
 
-std::wstring Wide(const std::string& text) {
-    const std::u16string units = Utf8ToUtf16(text);
-    return std::wstring(units.begin(), units.end());
-}
-
 std::filesystem::path Fixture(const std::string& name) {
     return test::SourcePath("tests/settings/data/registry/" + name);
 }
@@ -34,11 +29,11 @@ std::filesystem::path Fixture(const std::string& name) {
 void SetValue(const std::string& keyPath, const std::string& name, DWORD type, const void* data,
               std::size_t size) {
     HKEY key = nullptr;
-    ASSERT_EQ(
-        RegCreateKeyExW(HKEY_CURRENT_USER, (std::wstring(kRoot) + L"\\" + Wide(keyPath)).c_str(), 0,
-                        nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
-        ERROR_SUCCESS);
-    EXPECT_EQ(RegSetValueExW(key, Wide(name).c_str(), 0, type, static_cast<const BYTE*>(data),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER,
+                              (std::wstring(kRoot) + L"\\" + Utf8ToWide(keyPath)).c_str(), 0,
+                              nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExW(key, Utf8ToWide(name).c_str(), 0, type, static_cast<const BYTE*>(data),
                              static_cast<DWORD>(size)),
               ERROR_SUCCESS);
     RegCloseKey(key);
@@ -71,11 +66,12 @@ protected:
                 const auto names = file.EnumValues(applicationKey + "\\" + section);
                 HKEY key = nullptr;
                 RegCreateKeyExW(HKEY_CURRENT_USER,
-                                (std::wstring(kRoot) + L"\\" + Wide(path)).c_str(), 0, nullptr, 0,
-                                KEY_WRITE, nullptr, &key, nullptr);
+                                (std::wstring(kRoot) + L"\\" + Utf8ToWide(path)).c_str(), 0,
+                                nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
                 RegCloseKey(key);
                 for (const std::string& name : names.value_or(std::vector<std::string>{})) {
-                    SetText(path, name, Wide(file.GetSetting(application, section, name, "")));
+                    SetText(path, name,
+                            Utf8ToWide(file.GetSetting(application, section, name, "")));
                 }
             }
         }

@@ -349,19 +349,15 @@ namespace {
 // Sets the text values of a key below HKLM\SOFTWARE\ODBC\ODBC.INI in the registry's 32-bit view.
 void SetTexts32(const std::string& below,
                 const std::vector<std::pair<std::string, std::string>>& values) {
-    const auto wide = [](const std::string& text) {
-        const std::u16string units = Utf8ToUtf16(text);
-        return std::wstring(units.begin(), units.end());
-    };
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, wide("SOFTWARE\\ODBC\\ODBC.INI\\" + below).c_str(), 0,
-                        nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS) {
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE,
+                        Utf8ToWide("SOFTWARE\\ODBC\\ODBC.INI\\" + below).c_str(), 0, nullptr, 0,
+                        KEY_WRITE | KEY_WOW64_32KEY, nullptr, &key, nullptr) != ERROR_SUCCESS) {
         throw std::runtime_error("cannot create the 32-bit registry key ODBC.INI\\" + below);
     }
     for (const auto& [name, value] : values) {
-        const std::wstring text = wide(value);
-        RegSetValueExW(key, wide(name).c_str(), 0, REG_SZ,
+        const std::wstring text = Utf8ToWide(value);
+        RegSetValueExW(key, Utf8ToWide(name).c_str(), 0, REG_SZ,
                        reinterpret_cast<const BYTE*>(text.c_str()),
                        static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
     }
