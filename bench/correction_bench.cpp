@@ -3,7 +3,7 @@
 // leave identical databases, and measures the peak memory of the run at two sizes.
 //
 //   tovrik-bench [--sqlite] [--pg <ODBC connection string>] [--operations N] [--repeat R]
-//                [--memory-sizes N1,N2] [--commit-interval-ms M] [--chunk-target-ms M]
+//                [--memory-sizes N1,N2] [--chunk-target-ms M]
 //                [--rtt-ms N1,N2,...]
 //
 // Without --pg the connection string comes from TOVRIK_BENCH_PG; without either, PostgreSQL is
@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "correction/background_run.h"
+#include "correction/correction_run.h"
 #include "database/odbc.h"
 #include "delayproxy/delay_proxy.h"
 #include "sampledata/sample_data.h"
@@ -58,15 +59,9 @@ struct Options {
 };
 
 // A front end that only measures how long the run goes without processing events.
-class TimingView : public CorrectionView {
+class TimingEvents : public RunEvents {
 public:
-    void SetStatusText(const std::string& text) override { status_ = text; }
-    std::string StatusText() const override { return status_; }
-    void SetProgressMaximum(int) override {}
-    void SetProgressValue(int) override {}
-    void SetStartEnabled(bool) override {}
-    void SetEndEnabled(bool) override {}
-    bool ProcessEvents() override {
+    bool GoOn() override {
         Lap();
         ++rounds_;
         return true;
@@ -81,18 +76,10 @@ public:
     double Longest() const { return longest_; }
 
 private:
-    std::string status_;
     bool started_ = false;
     SteadyClock::time_point last_;
     double longest_ = 0;
     int rounds_ = 0;
-};
-
-class StderrBoxes : public MessageBoxes {
-public:
-    void Show(const std::string& text, const std::string&, MessageIcon) override {
-        std::cerr << "tovrik-bench: error box: " << text << "\n";
-    }
 };
 
 const DateTime kMonth{2019, 4, 1, 0, 0, 0, 0};
@@ -138,28 +125,29 @@ struct Timing {
 // Tovrik's run as the front ends start it. Every timed run goes through here, so a different way
 // of starting it (same signature) is measured by changing this one function.
 // Like the front ends, every run writes its journal (into a folder of its own, removed after).
-RunResult StartRun(db::Connection& connection, CorrectionView& view, MessageBoxes& boxes,
-                   const Clock& clock, const DateTime& inputDate, const DateTime& inputEnd,
-                   const RunPacing& pacing) {
+RunResult StartRun(db::Connection& connection, RunEvents& events, const Clock& clock,
+                   const DateTime& inputDate, const DateTime& inputEnd, const RunPacing& pacing) {
     const auto folder = std::filesystem::temp_directory_path() /
                         ("tovrik-bench-journal-" + std::to_string(getpid()));
     const JournalSetup journal{folder.string(), "bench", MachineName(), "bench", ""};
-    RunResult result = RunCorrectionInBackground(connection, view, boxes, clock, inputDate,
-                                                 inputEnd, pacing, &journal);
+    RunResult result;
+    RunInBackground(connection, events, [&](RunEvents& workerEvents) {
+        result = RunCorrection(connection, workerEvents, clock, inputDate, inputEnd, pacing,
+                               &journal);
+    });
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
     return result;
 }
 
 Timing RunTovrik(db::Connection& connection, const RunPacing& pacing) {
-    TimingView view;
-    StderrBoxes boxes;
+    TimingEvents view;
     SystemClock clock;
     const std::uint64_t statements = connection.StatementsSent();
     const double cpu = CpuSeconds();
     const auto start = SteadyClock::now();
     view.Lap();
-    const RunResult result = StartRun(connection, view, boxes, clock, kMonth, kMonth, pacing);
+    const RunResult result = StartRun(connection, view, clock, kMonth, kMonth, pacing);
     view.Lap();
     Timing timing{Seconds(SteadyClock::now() - start).count(),
                   CpuSeconds() - cpu,
@@ -169,7 +157,7 @@ Timing RunTovrik(db::Connection& connection, const RunPacing& pacing) {
                   view.Rounds(),
                   connection.StatementsSent() - statements};
     if (result.Outcome != RunOutcome::Corrected) {
-        throw std::runtime_error("the correction run did not complete: " + result.ErrorText);
+        throw std::runtime_error("the correction run did not complete: " + result.Error.Text);
     }
     return timing;
 }
@@ -462,8 +450,6 @@ int main(int argc, char** argv) {
             options.repeat = std::max(1, std::stoi(value()));
         } else if (arg == "--rtt-ms") {
             options.rttMs = ParseNumbers(value());
-        } else if (arg == "--commit-interval-ms") {
-            options.pacing.CommitInterval = std::chrono::milliseconds(std::stoi(value()));
         } else if (arg == "--chunk-target-ms") {
             options.pacing.ChunkTarget = std::chrono::milliseconds(std::stoi(value()));
         } else if (arg == "--memory-sizes") {
@@ -471,7 +457,7 @@ int main(int argc, char** argv) {
         } else {
             std::cerr << "usage: tovrik-bench [--pg <connection string>] [--pg-only | "
                          "--sqlite-only] [--operations N] [--repeat R] [--memory-sizes N1,N2]\n"
-                         "                    [--commit-interval-ms M] [--chunk-target-ms M]\n"
+                         "                    [--chunk-target-ms M]\n"
                          "                    [--rtt-ms N1,N2,...]\n";
             return 2;
         }

@@ -3,21 +3,14 @@
 #include <exception>
 
 #include "cli/journal_output.h"
+#include "window/run_texts.h"
 
 namespace tovrik::cli {
 
-namespace {
-
-constexpr const char* kRunErrorMessage = "処理中にエラーが発生しました。";
-constexpr const char* kRunErrorCaption = "Nuvral日付修正";
-
-}  // namespace
-
 int ShowRunError(MessageBoxes& boxes, std::ostream& out, const std::string& description) {
     out.flush();
-    boxes.Show(std::string(kRunErrorMessage) + "\r\n" +
-                   (description.empty() ? "（エラーの説明はありません）" : description),
-               kRunErrorCaption, MessageIcon::Exclamation);
+    boxes.Show(run_texts::ErrorBox(description.empty() ? "（エラーの説明はありません）" : description),
+               run_texts::kCaption, MessageIcon::Exclamation);
     return kExitRunFailed;
 }
 

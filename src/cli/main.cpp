@@ -30,6 +30,7 @@
 #include "startup/journal_setup.h"
 #include "startup/startup_sequence.h"
 #include "startup/system_services.h"
+#include "window/run_texts.h"
 
 namespace {
 
@@ -71,31 +72,63 @@ bool StandardErrorIsTerminal() {
 #endif
 }
 
-int Scan(const tovrik::cli::CliOptions& options, tovrik::db::Connection& connection,
-         tovrik::MessageBoxes& boxes) {
+// What every command gets: the options, the start-up's state with its open connection, the
+// clock and the boxes.
+struct Command {
+    const tovrik::cli::CliOptions& Options;
+    const tovrik::StartState& State;
+    tovrik::db::Connection& Connection;
+    const tovrik::Clock& Clock;
+    tovrik::MessageBoxes& Boxes;
+};
+
+// Ctrl+C for a job that asks between its steps.
+class InterruptEvents final : public tovrik::RunEvents {
+public:
+    bool GoOn() override { return interruptRequested == 0; }
+};
+
+int ScanCommand(const Command& command) {
     std::vector<tovrik::MonthScan> months;
     try {
-        if (options.HasRange) {
-            months = tovrik::ScanAffectedMonths(connection, options.From.ToDateTime(),
-                                                options.To.ToDateTime());
+        if (command.Options.HasRange) {
+            months = tovrik::ScanAffectedMonths(command.Connection,
+                                                command.Options.From.ToDateTime(),
+                                                command.Options.To.ToDateTime());
         } else {
-            months = tovrik::ScanAffectedMonths(connection);
+            months = tovrik::ScanAffectedMonths(command.Connection);
         }
     } catch (const std::exception& error) {
-        return ShowRunError(boxes, std::cout, error.what());
+        return ShowRunError(command.Boxes, std::cout, error.what());
     }
     tovrik::cli::PrintScan(std::cout, months);
     return kExitDone;
 }
 
-int Undo(const tovrik::cli::CliOptions& options, const tovrik::StartState& state,
-         const tovrik::Clock& clock, tovrik::MessageBoxes& boxes) {
-    tovrik::db::Connection& connection = *state.DbConnection;
+int DryRunCommand(const Command& command) {
+    tovrik::cli::DryRunPrinter printer(std::cout);
+    try {
+        tovrik::PlanCorrection(
+            command.Connection, command.Options.From.ToDateTime(), command.Options.To.ToDateTime(),
+            [&printer](const tovrik::PlannedOperation& operation) { printer.Add(operation); });
+    } catch (const std::exception& error) {
+        return ShowRunError(command.Boxes, std::cout, error.what());
+    }
+    printer.PrintTotals();
+    return kExitDone;
+}
+
+// " (データベース NAME)" after a data source, or nothing.
+std::string DatabaseSuffix(const std::string& database) {
+    return database.empty() ? "" : " (データベース " + database + ")";
+}
+
+int UndoCommand(const Command& command) {
 #ifdef _WIN32
     // The arguments of main come in the ANSI code page; every path in the core is UTF-8.
-    const std::string journalPath = tovrik::AnsiToUtf8(options.UndoJournal);
+    const std::string journalPath = tovrik::AnsiToUtf8(command.Options.UndoJournal);
 #else
-    const std::string& journalPath = options.UndoJournal;
+    const std::string& journalPath = command.Options.UndoJournal;
 #endif
     tovrik::Journal journal;
     try {
@@ -104,24 +137,22 @@ int Undo(const tovrik::cli::CliOptions& options, const tovrik::StartState& state
         std::cerr << "tovrik-cli: " << error.what() << '\n';
         return kExitRunFailed;
     }
-    if (journal.Kind != tovrik::JournalKind::Correction) {
-        std::cerr << "tovrik-cli: " << journalPath
-                  << " は元に戻した記録です。戻せるのは修正の作業記録だけです。何も変更していません。\n";
-        return kExitRunFailed;
-    }
-    const std::optional<tovrik::JournalSetup> setup = tovrik::JournalSetupOf(state);
-    if (!setup) return ShowRunError(boxes, std::cout, "設定フォルダーがありません");
-    if (journal.DataSource != tovrik::JournalField(setup->DataSource) ||
-        journal.Database != tovrik::JournalField(setup->Database)) {
-        if (!options.OtherDataSource) {
+    const std::optional<tovrik::JournalSetup> setup = tovrik::JournalSetupOf(command.State);
+    if (!setup) return ShowRunError(command.Boxes, std::cout, "設定フォルダーがありません");
+    switch (tovrik::CheckUndoJournal(journal, *setup, command.Options.OtherDataSource)) {
+        case tovrik::UndoRefusal::None:
+            break;
+        case tovrik::UndoRefusal::NotACorrection:
+            std::cerr << "tovrik-cli: " << journalPath
+                      << " は元に戻した記録です。戻せるのは修正の作業記録だけです。何も変更していません。\n";
+            return kExitRunFailed;
+        case tovrik::UndoRefusal::OtherDataSource:
             std::cerr << "tovrik-cli: 作業記録はデータソース " << journal.DataSource
-                      << (journal.Database.empty() ? "" : " (データベース " + journal.Database + ")")
-                      << " のものです。今の接続先は " << setup->DataSource
-                      << (setup->Database.empty() ? "" : " (データベース " + setup->Database + ")")
+                      << DatabaseSuffix(journal.Database) << " のものです。今の接続先は "
+                      << setup->DataSource << DatabaseSuffix(setup->Database)
                       << " です。それでも戻すときは --other-data-source を付けてください。"
                          "何も変更していません。\n";
             return kExitRunFailed;
-        }
     }
     if (journal.CutOffLine != 0) {
         std::cerr << "tovrik-cli: 作業記録の " << journal.CutOffLine
@@ -137,43 +168,76 @@ int Undo(const tovrik::cli::CliOptions& options, const tovrik::StartState& state
         return kExitDone;
     }
 
-    if (options.DryRun) {
+    if (command.Options.DryRun) {
         tovrik::UndoReport plan;
         try {
-            plan = tovrik::PlanUndo(connection, journal, [](const tovrik::UndoItem& item) {
+            plan = tovrik::PlanUndo(command.Connection, journal, [](const tovrik::UndoItem& item) {
                 tovrik::cli::PrintUndoItem(std::cout, item, true);
             });
         } catch (const std::exception& error) {
-            return ShowRunError(boxes, std::cout, error.what());
+            return ShowRunError(command.Boxes, std::cout, error.what());
         }
         tovrik::cli::PrintUndoTotals(std::cout, "戻す運行: ", plan);
         std::cout << "ドライラン: データベースは変更していません\n";
         return kExitDone;
     }
-    const auto interrupted = [] { return interruptRequested != 0; };
     return tovrik::cli::RunAndReportUndo(
         [&] {
             return Interruptible([&] {
-                return tovrik::RunUndo(
-                    connection, journal, journalPath, *setup, clock.Now(),
-                    [](const tovrik::UndoItem& item) {
-                        tovrik::cli::PrintUndoItem(std::cout, item, false);
-                    },
-                    interrupted);
+                InterruptEvents events;
+                return tovrik::RunUndo(command.Connection, journal, journalPath, *setup,
+                                       command.Clock.Now(), events,
+                                       [](const tovrik::UndoItem& item) {
+                                           tovrik::cli::PrintUndoItem(std::cout, item, false);
+                                       });
             });
         },
-        interrupted, std::cout, std::cerr, boxes);
+        [] { return interruptRequested != 0; }, std::cout, std::cerr, command.Boxes);
+}
+
+int RunCommand(const Command& command) {
+    tovrik::cli::TerminalView view(std::cerr, StandardErrorIsTerminal());
+    view.Interrupted = [] { return interruptRequested != 0; };
+    const std::optional<tovrik::JournalSetup> journal = tovrik::JournalSetupOf(command.State);
+    tovrik::RunResult result;
+    Interruptible([&] {
+        tovrik::RunInBackground(command.Connection, view, [&](tovrik::RunEvents& events) {
+            result = tovrik::RunCorrection(command.Connection, events, command.Clock,
+                                           command.Options.From.ToDateTime(),
+                                           command.Options.To.ToDateTime(), {},
+                                           journal ? &*journal : nullptr);
+        });
+    });
+    view.FinishLine();
+    int status = kExitDone;
+    if (result.Outcome == tovrik::RunOutcome::Failed) {
+        status = ShowRunError(command.Boxes, std::cout, result.Error.Text);
+    }
+    if (!result.JournalPath.empty()) {
+        std::cerr << "tovrik-cli: 作業記録 " << result.JournalPath << '\n';
+    }
+    switch (result.Outcome) {
+        case tovrik::RunOutcome::Corrected:
+            std::cout << tovrik::cli::ToTerminalText(tovrik::run_texts::Report(result)) << '\n';
+            break;
+        case tovrik::RunOutcome::NoData:
+            std::cout << tovrik::run_texts::kNoData << '\n';
+            break;
+        case tovrik::RunOutcome::Failed:
+            break;
+        case tovrik::RunOutcome::Abandoned:
+            std::cerr
+                << "tovrik-cli: 中断しました。終わった運行は修正済み、途中の運行は元のままです。\n";
+            status = kExitInterrupted;
+            break;
+    }
+    return status;
 }
 
 int Run(const tovrik::cli::CliOptions& options) {
-    tovrik::cli::TerminalView* activeView = nullptr;
     tovrik::StartState state;
-    tovrik::cli::TerminalMessageBoxes boxes(
-        std::cerr,
-        [&activeView] {
-            if (activeView != nullptr) activeView->FinishLine();
-        },
-        [&state] { return state.DbLogin.Password; });
+    tovrik::cli::TerminalMessageBoxes boxes(std::cerr,
+                                            [&state] { return state.DbLogin.Password; });
     tovrik::SystemStartupServices system(boxes, {});
 
     switch (tovrik::Main(state, system.Services())) {
@@ -196,62 +260,15 @@ int Run(const tovrik::cli::CliOptions& options) {
             }
             return kExitStartupFailed;
     }
-    tovrik::db::Connection& connection = *state.DbConnection;
-    if (options.Scan || !options.UndoJournal.empty()) {
-        const int status = options.Scan ? Scan(options, connection, boxes)
-                                        : Undo(options, state, system.SystemTime(), boxes);
-        connection.Close();
-        return status;
-    }
-    const tovrik::DateTime inputDate = options.From.ToDateTime();
-    const tovrik::DateTime inputEnd = options.To.ToDateTime();
-
-    if (options.DryRun) {
-        tovrik::cli::DryRunPrinter printer(std::cout);
-        try {
-            tovrik::PlanCorrection(
-                connection, inputDate, inputEnd,
-                [&printer](const tovrik::PlannedOperation& operation) { printer.Add(operation); });
-        } catch (const std::exception& error) {
-            connection.Close();
-            return ShowRunError(boxes, std::cout, error.what());
-        }
-        printer.PrintTotals();
-        connection.Close();
-        return kExitDone;
-    }
-
-    tovrik::cli::TerminalView view(std::cerr, StandardErrorIsTerminal());
-    view.Interrupted = [] { return interruptRequested != 0; };
-    activeView = &view;
-    const std::optional<tovrik::JournalSetup> journal = tovrik::JournalSetupOf(state);
-    const tovrik::RunResult result = Interruptible([&] {
-        return tovrik::RunCorrectionInBackground(connection, view, boxes, system.SystemTime(),
-                                                 inputDate, inputEnd, {},
-                                                 journal ? &*journal : nullptr);
-    });
-    view.FinishLine();
-    activeView = nullptr;
-    connection.Close();
-    if (!result.JournalPath.empty()) {
-        std::cerr << "tovrik-cli: 作業記録 " << result.JournalPath << '\n';
-    }
-
-    switch (result.Outcome) {
-        case tovrik::RunOutcome::Corrected:
-            std::cout << tovrik::cli::ToTerminalText(view.StatusText()) << '\n';
-            return kExitDone;
-        case tovrik::RunOutcome::NoData:
-            std::cout << "修正が必要なデータはありません\n";
-            return kExitDone;
-        case tovrik::RunOutcome::Failed:
-            return kExitRunFailed;
-        case tovrik::RunOutcome::Abandoned:
-            std::cerr
-                << "tovrik-cli: 中断しました。終わった運行は修正済み、途中の運行は元のままです。\n";
-            return kExitInterrupted;
-    }
-    return kExitRunFailed;
+    struct CloseOnExit {
+        tovrik::db::Connection& Connection;
+        ~CloseOnExit() { Connection.Close(); }
+    } closeOnExit{*state.DbConnection};
+    const Command command{options, state, *state.DbConnection, system.SystemTime(), boxes};
+    if (options.Scan) return ScanCommand(command);
+    if (!options.UndoJournal.empty()) return UndoCommand(command);
+    if (options.DryRun) return DryRunCommand(command);
+    return RunCommand(command);
 }
 
 }  // namespace

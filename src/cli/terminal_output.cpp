@@ -80,12 +80,11 @@ std::string MaskSecrets(const std::string& text, const std::string& password) {
     return result;
 }
 
-TerminalMessageBoxes::TerminalMessageBoxes(std::ostream& out, std::function<void()> beforeShow,
+TerminalMessageBoxes::TerminalMessageBoxes(std::ostream& out,
                                            std::function<std::string()> password)
-    : out_(out), beforeShow_(std::move(beforeShow)), password_(std::move(password)) {}
+    : out_(out), password_(std::move(password)) {}
 
 void TerminalMessageBoxes::Show(const std::string& text, const std::string& caption, MessageIcon) {
-    if (beforeShow_) beforeShow_();
     std::string body = ToTerminalText(text);
     while (!body.empty() && body.back() == '\n') body.pop_back();
     const std::string line = caption.empty() ? body : caption + ": " + body;

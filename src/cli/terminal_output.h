@@ -17,17 +17,14 @@ std::string ToTerminalText(const std::string& text);
 std::string MaskSecrets(const std::string& text, const std::string& password);
 
 // Message boxes on a terminal: "caption: text" on one stream, the text's line ends turned into
-// "\n", secrets masked. `beforeShow` runs first (it ends a pending progress line); `password`
-// gives the password to mask at the time a box is shown.
+// "\n", secrets masked. `password` gives the password to mask at the time a box is shown.
 class TerminalMessageBoxes final : public MessageBoxes {
 public:
-    TerminalMessageBoxes(std::ostream& out, std::function<void()> beforeShow,
-                         std::function<std::string()> password);
+    TerminalMessageBoxes(std::ostream& out, std::function<std::string()> password);
     void Show(const std::string& text, const std::string& caption, MessageIcon icon) override;
 
 private:
     std::ostream& out_;
-    std::function<void()> beforeShow_;
     std::function<std::string()> password_;
 };
 

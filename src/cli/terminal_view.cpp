@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "window/run_texts.h"
+
 namespace tovrik::cli {
 
 namespace {
@@ -11,10 +13,6 @@ using std::chrono::milliseconds;
 constexpr int kBarWidth = 30;
 constexpr milliseconds kInteractiveInterval{100};
 constexpr milliseconds kPlainInterval{1000};
-
-bool IsMultiLine(const std::string& text) {
-    return text.find('\n') != std::string::npos || text.find('\r') != std::string::npos;
-}
 
 }  // namespace
 
@@ -71,19 +69,20 @@ TerminalView::TerminalView(std::ostream& out, bool interactive,
     operationsStarted_ = started_;
 }
 
-void TerminalView::SetStatusText(const std::string& text) { status_ = text; }
+void TerminalView::Counting() { label_ = run_texts::kCounting; }
 
-void TerminalView::SetProgressMaximum(int maximum) {
-    if (maximum_ == 0 && maximum > 0) operationsStarted_ = now_();
-    maximum_ = maximum;
+void TerminalView::Selected(int total) {
+    if (maximum_ == 0 && total > 0) operationsStarted_ = now_();
+    maximum_ = total;
 }
 
-void TerminalView::SetProgressValue(int value) { value_ = value; }
+void TerminalView::Committed(int done, int total) {
+    Selected(total);
+    value_ = done;
+    label_ = run_texts::Progress(done, total);
+}
 
-bool TerminalView::ProcessEvents() {
-    // Only what stands when events are handled is drawn: the report texts that follow the
-    // last operation never are.
-    if (!status_.empty() && !IsMultiLine(status_)) label_ = status_;
+bool TerminalView::GoOn() {
     Draw(false);
     return !(Interrupted && Interrupted());
 }

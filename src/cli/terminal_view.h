@@ -5,7 +5,7 @@
 #include <ostream>
 #include <string>
 
-#include "correction/correction_view.h"
+#include "correction/run_events.h"
 
 namespace tovrik::cli {
 
@@ -23,29 +23,27 @@ std::string FormatProgressLine(const std::string& label, int done, int total,
 // Columns a text takes on a terminal: one per ASCII character, two per other character.
 std::size_t DisplayWidth(const std::string& text);
 
-// The correction run's view on a terminal. The status and the progress are drawn whenever the
-// run lets its front end handle events: redrawn in place (carriage return) at most ten times a
-// second on an interactive terminal, else as plain lines at most one per second. The final
-// status texts are not drawn; the caller prints the report.
-class TerminalView final : public CorrectionView {
+// The correction run's progress on a terminal: "件数確認中", then "i/N" with a bar, drawn
+// whenever the run lets its front end handle events: redrawn in place (carriage return) at most
+// ten times a second on an interactive terminal, else as plain lines at most one per second. The
+// caller prints the report.
+class TerminalView final : public RunEvents {
 public:
     TerminalView(std::ostream& out, bool interactive,
                  std::function<SteadyClock::time_point()> now = SteadyClock::now);
 
-    void SetStatusText(const std::string& text) override;
-    std::string StatusText() const override { return status_; }
-    void SetProgressMaximum(int maximum) override;
-    void SetProgressValue(int value) override;
-    void SetStartEnabled(bool) override {}
-    void SetEndEnabled(bool) override {}
-    // True unless `interrupted` (set by the caller's signal handler) says the user stopped.
-    bool ProcessEvents() override;
+    void Counting() override;
+    void Selected(int total) override;
+    void Committed(int done, int total) override;
+    // Draws; true unless `interrupted` (set by the caller's signal handler) says the user
+    // stopped.
+    bool GoOn() override;
 
     // Ends an in-place line, drawing its latest state first, so that whatever is written next
     // starts on a line of its own. Harmless when nothing is pending.
     void FinishLine();
 
-    // Consulted by ProcessEvents; the caller points it at a flag its signal handler sets.
+    // Consulted by GoOn; the caller points it at a flag its signal handler sets.
     std::function<bool()> Interrupted;
 
 private:
@@ -55,8 +53,7 @@ private:
     std::ostream& out_;
     bool interactive_;
     std::function<SteadyClock::time_point()> now_;
-    std::string status_;
-    std::string label_;  // the one-line status of the latest ProcessEvents: the line's label
+    std::string label_;  // "件数確認中" or "i/N"
     int maximum_ = 0;
     int value_ = 0;
     SteadyClock::time_point started_;

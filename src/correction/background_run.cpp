@@ -4,10 +4,7 @@
 #include <deque>
 #include <exception>
 #include <mutex>
-#include <optional>
-#include <string>
 #include <thread>
-#include <utility>
 
 namespace tovrik {
 
@@ -15,25 +12,21 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// One call of the run on its view or its boxes, to be made on the front end's thread.
-struct ViewCall {
-    enum class Kind { Text, Maximum, Value, Start, End, Box } What;
-    std::string Text;
-    int Number = 0;
-    std::string Caption;
-    MessageIcon Icon = MessageIcon::None;
-
-    static ViewCall Of(Kind what, int number) { return {what, {}, number, {}, MessageIcon::None}; }
+// One call of the job on its events, to be made on the front end's thread.
+struct EventCall {
+    enum class Kind { Counting, Selected, Committed } What;
+    int Done = 0;
+    int Total = 0;
 };
 
 // What the worker and the front end's thread share.
 class Relay {
 public:
     // Worker side.
-    void Post(ViewCall call) {
+    void Post(EventCall call) {
         {
             std::lock_guard lock(mutex_);
-            calls_.push_back(std::move(call));
+            calls_.push_back(call);
         }
         changed_.notify_all();
     }
@@ -47,28 +40,29 @@ public:
         answered_.wait(lock, [&] { return !roundWanted_ || closing_; });
         return !closing_;
     }
-    void Finish(RunResult result) {
+    void Finish(std::exception_ptr failure) {
         {
             std::lock_guard lock(mutex_);
-            result_ = std::move(result);
+            finished_ = true;
+            failure_ = std::move(failure);
         }
         changed_.notify_all();
     }
 
-    // Front end side: waits for calls, a wanted event round, the run's end, or `until`.
+    // Front end side: waits for calls, a wanted event round, the job's end, or `until`.
     struct Work {
-        std::deque<ViewCall> Calls;
+        std::deque<EventCall> Calls;
         bool RoundWanted = false;
         bool Finished = false;
     };
     Work Wait(SteadyClock::time_point until) {
         std::unique_lock lock(mutex_);
         changed_.wait_until(lock, until,
-                            [&] { return !calls_.empty() || roundWanted_ || result_; });
+                            [&] { return !calls_.empty() || roundWanted_ || finished_; });
         Work work;
         work.Calls.swap(calls_);
         work.RoundWanted = roundWanted_;
-        work.Finished = result_.has_value();
+        work.Finished = finished_;
         return work;
     }
     void RoundDone() {
@@ -85,112 +79,82 @@ public:
         }
         answered_.notify_all();
     }
-    RunResult Result() {
+    std::exception_ptr Failure() {
         std::lock_guard lock(mutex_);
-        return result_.value_or(RunResult{RunOutcome::Abandoned, 0, 0, "", {}});
+        return failure_;
     }
 
 private:
     std::mutex mutex_;
     std::condition_variable changed_;   // for the front end
     std::condition_variable answered_;  // for the worker
-    std::deque<ViewCall> calls_;
+    std::deque<EventCall> calls_;
     bool roundWanted_ = false;
     bool closing_ = false;
-    std::optional<RunResult> result_;
+    bool finished_ = false;
+    std::exception_ptr failure_;
 };
 
-// The run's view and boxes on the worker: every call goes through the relay.
-class WorkerView final : public CorrectionView, public MessageBoxes {
+// The job's events on the worker: every call goes through the relay.
+class WorkerEvents final : public RunEvents {
 public:
-    explicit WorkerView(Relay& relay) : relay_(relay) {}
-    void SetStatusText(const std::string& text) override {
-        status_ = text;
-        relay_.Post({ViewCall::Kind::Text, text, 0, {}, MessageIcon::None});
+    explicit WorkerEvents(Relay& relay) : relay_(relay) {}
+    void Counting() override { relay_.Post({EventCall::Kind::Counting, 0, 0}); }
+    void Selected(int total) override { relay_.Post({EventCall::Kind::Selected, 0, total}); }
+    void Committed(int done, int total) override {
+        relay_.Post({EventCall::Kind::Committed, done, total});
     }
-    std::string StatusText() const override { return status_; }
-    void SetProgressMaximum(int maximum) override {
-        relay_.Post(ViewCall::Of(ViewCall::Kind::Maximum, maximum));
-    }
-    void SetProgressValue(int value) override {
-        relay_.Post(ViewCall::Of(ViewCall::Kind::Value, value));
-    }
-    void SetStartEnabled(bool enabled) override {
-        relay_.Post(ViewCall::Of(ViewCall::Kind::Start, enabled ? 1 : 0));
-    }
-    void SetEndEnabled(bool enabled) override {
-        relay_.Post(ViewCall::Of(ViewCall::Kind::End, enabled ? 1 : 0));
-    }
-    bool ProcessEvents() override { return relay_.EventRound(); }
-    void Show(const std::string& text, const std::string& caption, MessageIcon icon) override {
-        relay_.Post({ViewCall::Kind::Box, text, 0, caption, icon});
-    }
+    bool GoOn() override { return relay_.EventRound(); }
 
 private:
     Relay& relay_;
-    std::string status_;
 };
 
-void Apply(const ViewCall& call, CorrectionView& view, MessageBoxes& boxes) {
+void Apply(const EventCall& call, RunEvents& events) {
     switch (call.What) {
-        case ViewCall::Kind::Text:
-            view.SetStatusText(call.Text);
+        case EventCall::Kind::Counting:
+            events.Counting();
             break;
-        case ViewCall::Kind::Maximum:
-            view.SetProgressMaximum(call.Number);
+        case EventCall::Kind::Selected:
+            events.Selected(call.Total);
             break;
-        case ViewCall::Kind::Value:
-            view.SetProgressValue(call.Number);
-            break;
-        case ViewCall::Kind::Start:
-            view.SetStartEnabled(call.Number != 0);
-            break;
-        case ViewCall::Kind::End:
-            view.SetEndEnabled(call.Number != 0);
-            break;
-        case ViewCall::Kind::Box:
-            boxes.Show(call.Text, call.Caption, call.Icon);
+        case EventCall::Kind::Committed:
+            events.Committed(call.Done, call.Total);
             break;
     }
 }
 
 }  // namespace
 
-RunResult RunCorrectionInBackground(db::Connection& connection, CorrectionView& view,
-                                    MessageBoxes& boxes, const Clock& clock,
-                                    const DateTime& inputDate, const DateTime& inputEnd,
-                                    const RunPacing& pacing, const JournalSetup* journal) {
+void RunInBackground(db::Connection& connection, RunEvents& events,
+                     const std::function<void(RunEvents&)>& job) {
     Relay relay;
     std::thread worker([&] {
-        WorkerView workerView(relay);
-        RunResult result;
+        WorkerEvents workerEvents(relay);
+        std::exception_ptr failure;
         try {
-            result = RunCorrection(connection, workerView, workerView, clock, inputDate, inputEnd,
-                                   pacing, journal);
-        } catch (const std::exception& error) {
-            // RunCorrection reports its own failures; this is the last resort (out of memory).
-            result = RunResult{RunOutcome::Failed, 0, 0, error.what(), {}};
-            relay.Post(ViewCall::Of(ViewCall::Kind::Start, 1));
-            relay.Post(ViewCall::Of(ViewCall::Kind::End, 1));
+            job(workerEvents);
+        } catch (...) {
+            failure = std::current_exception();
         }
-        relay.Finish(std::move(result));
+        relay.Finish(std::move(failure));
     });
 
     bool closing = false;
     auto lastRound = SteadyClock::now();
     for (;;) {
-        // Once closing, only the run's end matters; it comes within about a second.
+        // Once closing, only the job's end matters; it comes within about a second.
         Relay::Work work = relay.Wait(closing ? SteadyClock::now() + std::chrono::seconds(1)
                                               : lastRound + kEventInterval);
         if (!closing) {
-            for (const ViewCall& call : work.Calls) Apply(call, view, boxes);
+            for (const EventCall& call : work.Calls) Apply(call, events);
         }
         if (work.Finished) break;
         const bool due = SteadyClock::now() - lastRound >= kEventInterval;
         if (!closing && (work.RoundWanted || due)) {
-            const bool open = view.ProcessEvents();
+            const bool goOn = events.GoOn();
             lastRound = SteadyClock::now();
-            if (!open) {
+            if (!goOn) {
                 closing = true;
                 relay.Close();
                 connection.Cancel();
@@ -200,7 +164,7 @@ RunResult RunCorrectionInBackground(db::Connection& connection, CorrectionView& 
     }
     worker.join();
     connection.ResetCancel();
-    return relay.Result();
+    if (const std::exception_ptr failure = relay.Failure()) std::rethrow_exception(failure);
 }
 
 }  // namespace tovrik

@@ -1,28 +1,28 @@
 #pragma once
 
-// The correction run on a worker thread, with its front end kept responsive on the calling
-// thread whatever the distance to the server and the statement in flight.
+// A job on the database (a correction, an undo, a scan) on a worker thread, with its front end
+// kept responsive on the calling thread whatever the distance to the server and the statement in
+// flight.
 
 #include <chrono>
+#include <functional>
 
-#include "correction/correction_run.h"
+#include "correction/run_events.h"
+#include "database/odbc.h"
 
 namespace tovrik {
 
 // The longest the calling thread goes without letting the front end process its events.
 inline constexpr std::chrono::milliseconds kEventInterval{50};
 
-// RunCorrection on a worker thread. On the calling thread, the view's and the boxes' calls are
-// made in the order the run makes them, and the view's ProcessEvents is called at every point
-// where the run lets events through (the run waits for it there, as without a thread) and at
-// least every kEventInterval in between. When ProcessEvents returns false (the front end is
-// closing), the statement in flight is cancelled (SQLCancel), the run rolls back what it has
-// not committed and ends Abandoned, and no further call reaches the view. The front end must
-// not touch the connection until this returns; it is left open.
-RunResult RunCorrectionInBackground(db::Connection& connection, CorrectionView& view,
-                                    MessageBoxes& boxes, const Clock& clock,
-                                    const DateTime& inputDate, const DateTime& inputEnd,
-                                    const RunPacing& pacing = {},
-                                    const JournalSetup* journal = nullptr);
+// Runs `job` on a worker thread and returns when it has ended. On the calling thread, `events`
+// gets the job's calls in the order the job makes them, and its GoOn is called wherever the job
+// asks (the job waits for the answer there, as without a thread) and at least every
+// kEventInterval in between. Once GoOn returns false (the front end is closing, or the user
+// stopped), the statement in flight is cancelled (SQLCancel), the job's own GoOn answers false
+// from then on, and no further call reaches `events`. Nothing `job` throws is lost: it is thrown
+// again here. The front end must not touch the connection until this returns; it is left open.
+void RunInBackground(db::Connection& connection, RunEvents& events,
+                     const std::function<void(RunEvents&)>& job);
 
 }  // namespace tovrik

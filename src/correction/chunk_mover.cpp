@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <map>
-#include <string_view>
 
 namespace tovrik::correction {
 
@@ -21,22 +20,6 @@ void CheckGuard(std::int64_t moved, const std::vector<SelectedOperation>& chunk)
     if (moved >= 0 && moved != static_cast<std::int64_t>(chunk.size())) {
         throw ChunkMover::GuardFailure{};
     }
-}
-
-// The text inside a literal made by SelectedFrom (for comparing with what is read back).
-std::string Unliteral(const std::string& literal) {
-    std::string_view inner = literal;
-    if (inner.rfind("{ts '", 0) == 0) {
-        inner = inner.substr(5, inner.size() - 7);
-    } else {
-        inner = inner.substr(1, inner.size() - 2);
-    }
-    std::string text;
-    for (std::size_t i = 0; i < inner.size(); ++i) {
-        text += inner[i];
-        if (inner[i] == '\'') ++i;
-    }
-    return text;
 }
 
 const char* const kMovedRows[] = {"d0", "d1", "d2"};
@@ -110,18 +93,14 @@ std::string SelectedColumns(Dialect dialect) {
                : "ID,Date,InputDate";
 }
 
-// The literal compares equal to exactly the value read: SQLite compares its stored text, so the
-// text itself; other servers compare date-times, so an ODBC escape.
 SelectedOperation SelectedFrom(Dialect dialect, db::Statement& row) {
     SelectedOperation operation;
     operation.Id = row.GetInt("ID").value_or(0);
     if (dialect == Dialect::SQLite) {
         operation.DateText = row.GetText("DateText").value_or("");
-        operation.DateLiteral = Quoted(operation.DateText);
         operation.InputDateText = row.GetText("InputDateText").value_or("");
     } else {
         const auto date = row.GetDateTime("Date");
-        operation.DateLiteral = date ? Ts(*date) : "NULL";
         operation.DateText = date ? FormatIso(*date) : "";
         const auto inputDate = row.GetDateTime("InputDate");
         operation.InputDateText = inputDate ? FormatIso(*inputDate) : "";
@@ -155,7 +134,7 @@ ChunkStatements::Moves ChunkStatements::Move(const std::vector<SelectedOperation
         for (const auto& operation : chunk) {
             if (&operation != &chunk.front()) general += ',';
             general.append("(").append(std::to_string(operation.Id)).append(",");
-            general.append(operation.DateLiteral).append(")");
+            general.append(DateLiteral(dialect_, operation.DateText)).append(")");
         }
         general +=
             ") AS Selected(SelectedId,SelectedDate) WHERE ID=SelectedId AND "
@@ -163,7 +142,8 @@ ChunkStatements::Moves ChunkStatements::Move(const std::vector<SelectedOperation
     } else {
         std::string guard = "CASE ID";
         for (const auto& operation : chunk) {
-            guard += " WHEN " + std::to_string(operation.Id) + " THEN " + operation.DateLiteral;
+            guard += " WHEN " + std::to_string(operation.Id) + " THEN " +
+                     DateLiteral(dialect_, operation.DateText);
         }
         general += " WHERE ID IN (" + idList + ") AND Date=" + guard + " END";
     }
@@ -204,6 +184,7 @@ std::string ChunkStatements::UnmovableValues(const MovedTable& table, const char
 ChunkMover::ChunkMover(db::Connection& connection, Dialect dialect, MoveStatements statements,
                        int days)
     : connection_(connection),
+      dialect_(dialect),
       statements_(statements),
       days_(days),
       sql_(dialect, statements, days) {}
@@ -279,7 +260,7 @@ std::string ChunkMover::DescribeGuardFailure(const std::vector<SelectedOperation
     }
     for (const auto& operation : chunk) {
         const auto found = now.find(operation.Id);
-        if (found == now.end() || found->second != Unliteral(operation.DateLiteral)) {
+        if (found == now.end() || !SameStoredDate(dialect_, found->second, operation.DateText)) {
             return "General の ID=" + std::to_string(operation.Id) +
                    " の行は、読み込んだ後にほかの処理で変更されました（Date " +
                    (found == now.end() ? std::string("行なし") : found->second) +

@@ -17,10 +17,11 @@
 
 namespace tovrik::correction {
 
+// An operation as it was read: its Date and InputDate as the journal records them (SQLite's own
+// text, or the ISO text of the driver's value).
 struct SelectedOperation {
     std::int64_t Id = 0;
-    std::string DateLiteral;  // the selected Date, as a literal that matches exactly that value
-    std::string DateText;     // the same value as the journal records it
+    std::string DateText;
     std::string InputDateText;
 };
 
@@ -104,6 +105,7 @@ private:
     std::optional<std::string> DescribeUnmovableValue(const std::string& idList);
 
     db::Connection& connection_;
+    Dialect dialect_;
     MoveStatements statements_;
     int days_;
     ChunkStatements sql_;

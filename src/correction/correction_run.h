@@ -1,15 +1,12 @@
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "common/date_time.h"
-#include "common/message_box.h"
-#include "correction/correction_view.h"
+#include "correction/run_events.h"
 #include "correction/run_journal.h"
 #include "correction/run_pacing.h"
 #include "database/odbc.h"
@@ -19,31 +16,33 @@ namespace tovrik {
 
 // How a correction run ended.
 enum class RunOutcome {
-    Corrected,  // the three-line report is shown
+    Corrected,  // operations were selected and all of them moved
     NoData,     // nothing needed correction
-    Failed,     // the error box was shown; every operation is fully moved or untouched
-    Abandoned,  // the front end was closed while events were processed
+    Failed,     // see Error; every operation is fully moved or untouched
+    Abandoned,  // the front end closed or the user stopped (GoOn returned false, or a cancel)
 };
 
 struct RunResult {
     RunOutcome Outcome = RunOutcome::NoData;
     int Operations = 0;     // operations moved (committed)
     std::int64_t Rows = 0;  // rows moved in all four tables
-    std::string ErrorText;  // the description shown in the error box, when Failed
+    DateTime Started;       // the clock when the run started
+    DateTime Ended;         // and when it ended (Corrected only)
+    RunError Error;         // when Failed
     std::string JournalPath;  // the run's journal, when one was written
 };
 
-// The Start button: selects the operations whose InputDate lies in the month range of the two
-// picker values and whose Date lies before 2008-01-01, and moves each of them, with all its
-// DriversTime, EventLog and OpData rows, by 1024 weeks, all-or-nothing per operation. Shows
-// status, progress and the final report on the view; errors in one box through `boxes`.
-// Runs on the calling thread, letting the view process events between chunks; front ends use
-// RunCorrectionInBackground (background_run.h), which keeps them responsive during statements.
+// The Start button's work: selects the operations whose InputDate lies in the month range of the
+// two picker values and whose Date lies before 2008-01-01, and moves each of them, with all its
+// DriversTime, EventLog and OpData rows, by 1024 weeks, chunk by chunk, each chunk committed on
+// its own (operations are whole: moved or untouched). Reports to `events` (Counting, Selected,
+// Committed after each chunk's commit, GoOn between chunks) on the calling thread; front ends use
+// RunInBackground (background_run.h), which keeps them responsive during statements.
 // With `journal`, a run that selects anything first creates its journal (run_journal.h) and
-// fails before moving anything when it cannot; every operation moved is written to it before
-// its transaction commits.
-RunResult RunCorrection(db::Connection& connection, CorrectionView& view, MessageBoxes& boxes,
-                        const Clock& clock, const DateTime& inputDate, const DateTime& inputEnd,
+// fails before moving anything when it cannot; every chunk's lines are on the disk before it
+// commits.
+RunResult RunCorrection(db::Connection& connection, RunEvents& events, const Clock& clock,
+                        const DateTime& inputDate, const DateTime& inputEnd,
                         const RunPacing& pacing = {}, const JournalSetup* journal = nullptr);
 
 // One operation that a run would move, as a dry run lists it.

@@ -1,9 +1,9 @@
 #pragma once
 
 // How a correction run paces its work: how many operations go into one chunk (one step of the
-// run, a few statements) and when the open transaction is committed. Both follow the time the
-// server spends working, not the time spent waiting for the network, so that a distant server
-// gets as few statements as a near one.
+// run, a few statements and a commit). The size follows the time the server spends working, not
+// the time spent waiting for the network, so that a distant server gets as few statements as a
+// near one.
 
 #include <chrono>
 #include <cstddef>
@@ -15,12 +15,8 @@ using Duration = std::chrono::steady_clock::duration;
 
 // The defaults suit every front end.
 struct RunPacing {
-    std::chrono::milliseconds ChunkTarget{500};      // server work in one chunk
-    std::chrono::milliseconds CommitInterval{1000};  // server work per transaction; 0: every chunk
-    // Time per transaction, whatever the server's work is taken to be: an estimate gone wrong
-    // never holds a long run's work uncommitted.
-    std::chrono::milliseconds CommitAfter{5000};
-    std::size_t FirstChunk = 128;
+    std::chrono::milliseconds ChunkTarget{500};  // server work in one chunk
+    std::size_t FirstChunk = 128;  // small, so that the bar moves early
     std::size_t MaxChunk = 2000;  // bounds the statement texts and what is held in memory
 };
 

@@ -193,4 +193,16 @@ std::optional<DateTime> ReadStoredDate(Dialect dialect, db::Statement& row, cons
     return row.GetDateTime(c);
 }
 
+std::string DateLiteral(Dialect dialect, const std::string& text) {
+    if (dialect == Dialect::SQLite) return Quoted(text);
+    const auto value = ParseStoredDate(text);
+    return value ? Ts(*value) : "NULL";
+}
+
+bool SameStoredDate(Dialect dialect, const std::string& stored, const std::string& text) {
+    if (dialect == Dialect::SQLite) return stored == text;
+    const auto value = ParseStoredDate(stored);
+    return value && value == ParseStoredDate(text);
+}
+
 }  // namespace tovrik::correction

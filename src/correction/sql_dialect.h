@@ -75,6 +75,14 @@ std::string SelectionCondition(Dialect dialect, const DateTime& rangeStart,
 // blank is an edit, not a date-time.
 std::optional<DateTime> ParseStoredDate(const std::string& text);
 
+// The literal that compares equal to exactly the stored value whose text (as the journal records
+// it) is `text`: on SQLite, which compares its stored text, the text itself; elsewhere an ODBC
+// escape of the date-time (NULL when the text is none).
+std::string DateLiteral(Dialect dialect, const std::string& text);
+// Whether a Date read back as AsStored (SQLite's text, else the driver's text of its value) is
+// the value whose text is `text`.
+bool SameStoredDate(Dialect dialect, const std::string& stored, const std::string& text);
+
 // The date-time in column `c` of a row whose select list read it as AsStored(dialect, c): on
 // SQLite the stored text read by ParseStoredDate (never a driver conversion of a short text).
 // Nothing when it is NULL or no date-time.

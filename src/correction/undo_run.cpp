@@ -4,7 +4,7 @@
 #include <map>
 #include <memory>
 
-#include "correction/chunk_mover.h"
+#include "correction/chunk_committer.h"
 #include "correction/sql_dialect.h"
 #include "correction/suite_tables.h"
 
@@ -13,21 +13,6 @@ namespace tovrik {
 namespace {
 
 using namespace correction;
-
-// The literal that matches exactly the stored value of a journal's date text.
-std::string LiteralOf(Dialect dialect, const std::string& text) {
-    if (dialect == Dialect::SQLite) return Quoted(text);
-    const auto value = ParseStoredDate(text);
-    return value ? Ts(*value) : "NULL";
-}
-
-// Whether a stored Date (SQLite's text, else the ISO text of the driver's value) is the journal's
-// date text.
-bool SameDate(Dialect dialect, const std::optional<std::string>& stored, const std::string& text) {
-    if (!stored) return false;
-    if (dialect == Dialect::SQLite) return *stored == text;
-    return ParseStoredDate(*stored) == ParseStoredDate(text);
-}
 
 // What the database holds for a chunk of journal lines.
 std::vector<UndoItem> Inspect(db::Connection& connection, Dialect dialect,
@@ -63,7 +48,7 @@ std::vector<UndoItem> Inspect(db::Connection& connection, Dialect dialect,
         if (!row.Exists) {
             item.Check = UndoCheck::Missing;
             item.Why = "General の行がありません";
-        } else if (SameDate(dialect, row.Date, entry.DateAfter)) {
+        } else if (row.Date && SameStoredDate(dialect, *row.Date, entry.DateAfter)) {
             item.Check = UndoCheck::Undo;
             for (std::size_t i = 0; i < row.Rows.size(); ++i) {
                 if (row.Rows[i] == entry.DependentRows[i]) continue;
@@ -72,7 +57,7 @@ std::vector<UndoItem> Inspect(db::Connection& connection, Dialect dialect,
                             std::to_string(entry.DependentRows[i]) + "行 → 今 " +
                             std::to_string(row.Rows[i]) + "行";
             }
-        } else if (SameDate(dialect, row.Date, entry.DateBefore)) {
+        } else if (row.Date && SameStoredDate(dialect, *row.Date, entry.DateBefore)) {
             item.Check = UndoCheck::AlreadyUndone;
         } else {
             item.Why = "Date が今 " + row.Date.value_or("NULL");
@@ -80,14 +65,6 @@ std::vector<UndoItem> Inspect(db::Connection& connection, Dialect dialect,
         items.push_back(std::move(item));
     }
     return items;
-}
-
-void RollBack(db::Connection& connection) noexcept {
-    try {
-        connection.Rollback();
-    } catch (const db::DbError&) {
-        // The server has ended the transaction already, or the connection is lost.
-    }
 }
 
 template <typename Chunk>
@@ -143,32 +120,40 @@ UndoReport PlanUndo(db::Connection& connection, const Journal& journal,
     return report;
 }
 
+UndoRefusal CheckUndoJournal(const Journal& journal, const JournalSetup& setup,
+                             bool otherDataSource) {
+    if (journal.Kind != JournalKind::Correction) return UndoRefusal::NotACorrection;
+    if (!otherDataSource && (journal.DataSource != JournalField(setup.DataSource) ||
+                             journal.Database != JournalField(setup.Database))) {
+        return UndoRefusal::OtherDataSource;
+    }
+    return UndoRefusal::None;
+}
+
 UndoReport RunUndo(db::Connection& connection, const Journal& journal,
                    const std::string& journalPath, const JournalSetup& setup, const DateTime& start,
-                   const std::function<void(const UndoItem&)>& each,
-                   const std::function<bool()>& stop) {
+                   RunEvents& events, const std::function<void(const UndoItem&)>& each) {
     CheckSuiteTables(connection);
     const Dialect dialect = DialectOf(connection);
-    ChunkMover mover(connection, dialect, MoveStatementsFor(dialect, connection), -kRolloverDays);
+    ChunkCommitter committer(connection, dialect, -kRolloverDays);
     UndoReport report;
     std::unique_ptr<JournalWriter> writer;
+    const int total = static_cast<int>(journal.Committed.size());
+    int done = 0;
+    events.Selected(total);
     try {
         ForEachChunk(ById(journal.Committed), [&](const std::vector<JournalEntry>& entries) {
-            if (stop()) {
+            if (!events.GoOn()) {
                 report.Interrupted = true;
                 return false;
             }
-            db::Transaction transaction(connection);
-            std::vector<UndoItem> items = Inspect(connection, dialect, entries);
+            const std::vector<UndoItem> items = Inspect(connection, dialect, entries);
             std::vector<SelectedOperation> chunk;
-            std::vector<JournalEntry> lines;
+            std::vector<std::array<std::int64_t, 3>> rows;
             for (const UndoItem& item : items) {
                 if (item.Check != UndoCheck::Undo) continue;
-                chunk.push_back({item.Entry.Id, LiteralOf(dialect, item.Entry.DateAfter),
-                                 item.Entry.DateAfter, item.Entry.InputDate});
-                JournalEntry line = item.Entry;
-                std::swap(line.DateBefore, line.DateAfter);
-                lines.push_back(line);
+                chunk.push_back({item.Entry.Id, item.Entry.DateAfter, item.Entry.InputDate});
+                rows.push_back(item.Entry.DependentRows);
             }
             if (!chunk.empty()) {
                 if (!writer) {
@@ -177,35 +162,18 @@ UndoReport RunUndo(db::Connection& connection, const Journal& journal,
                     writer = std::make_unique<JournalWriter>(setup, JournalKind::Undo, start,
                                                              journalPath);
                     report.JournalPath = writer->Path();
+                    committer.JournalTo(writer.get());
                 }
-                std::vector<MovedOperation> moved;
-                try {
-                    moved = mover.Move(chunk);
-                } catch (const ChunkMover::GuardFailure&) {
-                    RollBack(connection);  // the description reads what is committed
-                    throw db::DbError(mover.Describe(chunk, nullptr), {});
-                } catch (const db::DbError& error) {
-                    RollBack(connection);
-                    if (connection.CancelRequested()) throw;
-                    throw db::DbError(mover.Describe(chunk, &error), error.Records());
-                }
-                for (std::size_t i = 0; i < moved.size(); ++i) {
-                    if (moved[i].DependentRows != lines[i].DependentRows) {
-                        throw db::DbError("ID=" + std::to_string(lines[i].Id) +
-                                              " の運行の行が、確かめた後にほかの処理で変更されました。"
-                                              "この運行は元に戻していません。",
-                                          {});
-                    }
-                }
-                writer->Add(lines);
-                writer->Sync();
-                transaction.Commit();
-                writer->MarkCommitted();
+                // Each operation is moved back only while its Date and its dependent rows are
+                // still what was just checked.
+                committer.Commit(chunk, &rows);
             }
             for (const UndoItem& item : items) {
                 report.Count(item.Check);
                 each(item);
             }
+            done += static_cast<int>(entries.size());
+            events.Committed(done, total);
             return true;
         });
     } catch (const std::exception&) {

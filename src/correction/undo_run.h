@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "correction/run_events.h"
 #include "correction/run_journal.h"
 #include "correction/sql_dialect.h"
 #include "database/odbc.h"
@@ -51,16 +52,23 @@ std::string UndoInspectQuery(correction::Dialect dialect, const std::vector<std:
 UndoReport PlanUndo(db::Connection& connection, const Journal& journal,
               const std::function<void(const UndoItem&)>& each);
 
+// Whether a journal may be undone against the data source of `setup`: only a correction's
+// journal, and only on the data source (and database) it was written for unless
+// `otherDataSource` allows another.
+enum class UndoRefusal { None, NotACorrection, OtherDataSource };
+UndoRefusal CheckUndoJournal(const Journal& journal, const JournalSetup& setup,
+                             bool otherDataSource);
+
 // Moves back every operation that PlanUndo would find Undo, a chunk per transaction, each guarded
 // in its transaction (Date and dependent row counts as the journal says). The undo's own journal
 // (named after `start`, its range naming `journalPath`) is created before anything moves and gets
 // every line before its transaction commits. `each` gets every line once it is decided (Undo
-// after its commit); `stop`, asked between chunks, ends the undo there (Interrupted). Throws
-// JournalError or db::DbError: every operation is then fully moved back or untouched, and a
-// second undo of the same journal completes the work.
+// after its commit). `events` hears the journal's committed lines as the total, and after each
+// chunk how many are done; when GoOn, asked before each chunk, returns false the undo ends there
+// (Interrupted). Throws JournalError, correction::ChunkError or db::DbError: every operation is
+// then fully moved back or untouched, and a second undo of the same journal completes the work.
 UndoReport RunUndo(db::Connection& connection, const Journal& journal,
                    const std::string& journalPath, const JournalSetup& setup, const DateTime& start,
-                   const std::function<void(const UndoItem&)>& each,
-                   const std::function<bool()>& stop);
+                   RunEvents& events, const std::function<void(const UndoItem&)>& each);
 
 }  // namespace tovrik

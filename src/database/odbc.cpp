@@ -775,6 +775,10 @@ void Connection::BeginTransaction() {
 void Connection::EndTransaction(bool commit) {
     if (!open_) Fail("The connection is closed");
     if (!inTransaction_) Fail("No transaction is open on this connection");
+    // After a cancel nothing more is committed: the work in flight is what the cancel stops.
+    if (commit && cancelRequested_) {
+        throw DbError("The operation was cancelled", {{"HY008", 0, "Operation canceled"}});
+    }
     const auto dbc = static_cast<SQLHDBC>(dbc_);
     ++statementsSent_;
     const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc, commit ? SQL_COMMIT : SQL_ROLLBACK);

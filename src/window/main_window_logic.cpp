@@ -1,6 +1,7 @@
 #include "window/main_window_logic.h"
 
 #include "correction/background_run.h"
+#include "window/run_texts.h"
 #include "startup/journal_setup.h"
 
 namespace tovrik {
@@ -19,30 +20,65 @@ void MainWindowLogic::Form_Load() {
 }
 
 void MainWindowLogic::cmdStart_Click() {
-    // The run lets events through before it disables the buttons; a second click then must not
-    // start a second run on the same connection inside the first.
+    // The run lets events through while it works; a second click then must not start a second
+    // run on the same connection inside the first.
     if (running_ || unloaded_) return;
     if (!state_.DbConnection) return;
     running_ = true;
     // Disabling the focused button hands the focus on to a picker; give it back afterwards so
     // that Enter or Space starts the next run, as before this one.
     const bool startHadFocus = controls_.StartHasFocus();
+    const DateTime inputDate = controls_.PickerValue(FormPicker::dtpInputDate);
+    const DateTime inputEnd = controls_.PickerValue(FormPicker::dtpInputEnd);
     // Every run keeps its journal; the window shows nothing of it (a journal that cannot be
     // written fails the run with the run's own error box).
     const std::optional<JournalSetup> journal = JournalSetupOf(state_);
-    RunCorrectionInBackground(*state_.DbConnection, *this, boxes_, clock_,
-                              controls_.PickerValue(FormPicker::dtpInputDate),
-                              controls_.PickerValue(FormPicker::dtpInputEnd), {},
-                              journal ? &*journal : nullptr);
+    SetStatusText("");
+    controls_.SetProgressValue(0);
+    // The buttons go off before events are first processed, so that no second run can start
+    // (and the window cannot close) inside this one.
+    SetButtonsEnabled(false);
+    RunResult result;
+    try {
+        RunInBackground(*state_.DbConnection, *this, [&](RunEvents& events) {
+            result = RunCorrection(*state_.DbConnection, events, clock_, inputDate, inputEnd, {},
+                                   journal ? &*journal : nullptr);
+        });
+    } catch (const std::exception& error) {
+        // The run reports its own failures; this is the last resort (out of memory).
+        result.Outcome = RunOutcome::Failed;
+        result.Error = {RunError::Kind::Database, error.what()};
+    }
     running_ = false;
     if (unloaded_) {
-        // The window unloaded during the run, which has now stopped and rolled back what it had
-        // not committed: the unload's own work is done now.
+        // The window unloaded during the run, which has now stopped with every chunk committed
+        // or rolled back: the unload's own work is done now.
         CloseConnection();
         controls_.EndProgram();
         return;
     }
+    ShowOutcome(result);
     if (startHadFocus) controls_.FocusStart();
+}
+
+void MainWindowLogic::ShowOutcome(const RunResult& result) {
+    switch (result.Outcome) {
+        case RunOutcome::NoData:
+            SetStatusText(run_texts::kNoData);
+            break;
+        case RunOutcome::Corrected:
+            SetStatusText(run_texts::Finished(result.Operations));
+            SetStatusText(run_texts::Report(result));
+            break;
+        case RunOutcome::Failed:
+            boxes_.Show(run_texts::ErrorBox(result.Error.Text), run_texts::kCaption,
+                        MessageIcon::Exclamation);
+            SetStatusText("");
+            break;
+        case RunOutcome::Abandoned:
+            break;
+    }
+    SetButtonsEnabled(true);
 }
 
 void MainWindowLogic::cmdEnd_Click() { controls_.CloseWindow(); }
@@ -63,34 +99,34 @@ void MainWindowLogic::CloseConnection() {
 }
 
 void MainWindowLogic::SetStatusText(const std::string& text) {
-    if (unloaded_) return;
     statusText_ = text;
     controls_.SetLabelText(FormLabel::Label2, text);
 }
 
-std::string MainWindowLogic::StatusText() const { return statusText_; }
-
-void MainWindowLogic::SetProgressMaximum(int maximum) {
-    if (unloaded_) return;
-    controls_.SetProgressMaximum(maximum);
-}
-
-void MainWindowLogic::SetProgressValue(int value) {
-    if (unloaded_) return;
-    controls_.SetProgressValue(value);
-}
-
-void MainWindowLogic::SetStartEnabled(bool enabled) {
-    if (unloaded_) return;
+void MainWindowLogic::SetButtonsEnabled(bool enabled) {
     controls_.SetButtonEnabled(FormButton::cmdStart, enabled);
-}
-
-void MainWindowLogic::SetEndEnabled(bool enabled) {
-    if (unloaded_) return;
     controls_.SetButtonEnabled(FormButton::cmdEnd, enabled);
 }
 
-bool MainWindowLogic::ProcessEvents() {
+void MainWindowLogic::Counting() {
+    if (unloaded_) return;
+    SetStatusText(run_texts::kCounting);
+}
+
+void MainWindowLogic::Selected(int total) {
+    if (unloaded_) return;
+    progressMaximum_ = total;
+    controls_.SetProgressMaximum(total);
+}
+
+void MainWindowLogic::Committed(int done, int total) {
+    if (unloaded_) return;
+    if (total > progressMaximum_) Selected(total);
+    SetStatusText(run_texts::Progress(done, total));
+    controls_.SetProgressValue(done);
+}
+
+bool MainWindowLogic::GoOn() {
     if (unloaded_) return false;
     controls_.ProcessPendingEvents();
     return !unloaded_;

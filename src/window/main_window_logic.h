@@ -1,7 +1,8 @@
 #pragma once
 
 #include "common/message_box.h"
-#include "correction/correction_view.h"
+#include "correction/correction_run.h"
+#include "correction/run_events.h"
 #include "platform/platform.h"
 #include "startup/start_state.h"
 #include "window/main_window_controls.h"
@@ -15,7 +16,7 @@ inline constexpr DateTime kInitialInputEnd{2019, 4, 1, 0, 0, 0, 0};
 // the unload (also in the middle of a run) and the run's view of the window. A toolkit's frmMain
 // creates its controls, implements MainWindowControls and forwards its events to the handlers
 // here, named as the suite's window names them.
-class MainWindowLogic final : public CorrectionView {
+class MainWindowLogic final : public RunEvents {
 public:
     // `state` supplies DbLogin.Database, ServerFileMode and DbConnection, which the unload closes
     // and releases. All references must outlive this object. Does not call Form_Load.
@@ -25,8 +26,9 @@ public:
     // The window is loaded: the first picker shows now, the bar 0, Label3 the database and
     // Label5 whether hosting is in use.
     void Form_Load();
-    // Runs the correction over the pickers' months to its end. Does nothing during a run, after
-    // the unload, or without a connection.
+    // Runs the correction over the pickers' months to its end: Label2 says what it does, the
+    // bar follows the committed operations, the buttons are off meanwhile, and a failure shows
+    // the error box. Does nothing during a run, after the unload, or without a connection.
     void cmdStart_Click();
     // Closes the window, which unloads it.
     void cmdEnd_Click();
@@ -38,26 +40,30 @@ public:
     bool Unloaded() const { return unloaded_; }
     bool Running() const { return running_; }
     MessageBoxes& Boxes() { return boxes_; }
+    // Label2's text as last set; line breaks are "\r\n".
+    const std::string& StatusText() const { return statusText_; }
 
-    // CorrectionView: each call does nothing once the window has unloaded. Status texts keep
-    // their "\r\n" line breaks.
-    void SetStatusText(const std::string& text) override;
-    std::string StatusText() const override;
-    void SetProgressMaximum(int maximum) override;
-    void SetProgressValue(int value) override;
-    void SetStartEnabled(bool enabled) override;
-    void SetEndEnabled(bool enabled) override;
-    // False once the window has unloaded, also by an event handled in this round.
-    bool ProcessEvents() override;
+    // RunEvents, as the run reports them: each does nothing once the window has unloaded.
+    void Counting() override;
+    void Selected(int total) override;
+    void Committed(int done, int total) override;
+    // Lets the window handle its pending events; false once the window has unloaded, also by
+    // an event handled in this round.
+    bool GoOn() override;
 
 private:
     void CloseConnection();
+    // The run's end on Label2, the buttons and the error box.
+    void ShowOutcome(const RunResult& result);
+    void SetStatusText(const std::string& text);
+    void SetButtonsEnabled(bool enabled);
 
     MainWindowControls& controls_;
     StartState& state_;
     const Clock& clock_;
     MessageBoxes& boxes_;
     std::string statusText_;
+    int progressMaximum_ = 0;
     bool running_ = false;
     bool unloaded_ = false;
 };

@@ -41,7 +41,7 @@ TEST_P(CorrectionRun, SelectsTheHalfOpenInputMonthAndDatesBefore2008) {
     RunRecord run;
     RunApril(Conn(), run);
 
-    ASSERT_EQ(run.Result.Outcome, RunOutcome::Corrected) << run.Result.ErrorText;
+    ASSERT_EQ(run.Result.Outcome, RunOutcome::Corrected) << run.Result.Error.Text;
     EXPECT_EQ(run.Result.Operations, 4);
     const Snapshot after = TakeSnapshot(Conn());
     for (std::int64_t id : {1, 4, 6, 7}) {
@@ -78,7 +78,7 @@ TEST_P(CorrectionRun, MovesEveryDateOfTheOperationsAndShowsTheReport) {
     RunRecord run;
     RunApril(Conn(), run);
 
-    ASSERT_EQ(run.Result.Outcome, RunOutcome::Corrected) << run.Result.ErrorText;
+    ASSERT_EQ(run.Result.Outcome, RunOutcome::Corrected) << run.Result.Error.Text;
     EXPECT_EQ(run.Result.Operations, 4);
     EXPECT_EQ(run.Result.Rows, 4 + 3 * (2 + 4 + 2) + 1);
     const Snapshot after = TakeSnapshot(Conn());
@@ -93,22 +93,12 @@ TEST_P(CorrectionRun, MovesEveryDateOfTheOperationsAndShowsTheReport) {
     const auto& general = after.at("General").Rows.at({data.AffectedIds[0], 0});
     EXPECT_EQ(ParseDateTimeText(*general[1]), (DateTime{2019, 4, 1}));
 
-    EXPECT_EQ(run.View.Texts,
-              (std::vector<std::string>{"", "件数確認中", "4/4", "4件の修正が終了しました",
-                                        "4件の修正が終了しました\r\n開始：2019/04/10 9:05:12\r\n"
-                                        "終了：2019/04/10 9:06:03"}));
-    EXPECT_FALSE(run.View.ButtonsOnWhileProcessing);
-    EXPECT_GE(run.View.EventRounds, 2);  // counting, the chunk (and a commit, if slow)
-    EXPECT_EQ(run.View.Maximum, 4);
-    EXPECT_EQ(run.View.Value, 4);
-    EXPECT_TRUE(run.View.StartEnabled && run.View.EndEnabled);
-    // The start button is always switched before the close button.
-    const auto& calls = run.View.Calls;
-    EXPECT_EQ(std::find(calls.begin(), calls.end(), "start:off") + 1,
-              std::find(calls.begin(), calls.end(), "end:off"));
-    EXPECT_EQ(calls[calls.size() - 2], "start:on");
-    EXPECT_EQ(calls.back(), "end:on");
-    EXPECT_TRUE(run.Boxes.Shown.empty());
+    EXPECT_EQ(run.Events.Changes(), (std::vector<std::string>{"counting", "selected:4",
+                                                             "committed:4/4"}));
+    EXPECT_GE(run.Events.EventRounds, 2);  // counting, the chunk
+    EXPECT_EQ(run.Result.Started, (DateTime{2019, 4, 10, 9, 5, 12, 0}));
+    EXPECT_EQ(run.Result.Ended, (DateTime{2019, 4, 10, 9, 6, 3, 0}));
+    EXPECT_FALSE(run.Result.Error);
 
     RunRecord again;
     RunApril(Conn(), again);
@@ -124,12 +114,7 @@ TEST_P(CorrectionRun, NothingToCorrectEndsWithTheNoDataText) {
     RunApril(Conn(), run);
 
     EXPECT_EQ(run.Result.Outcome, RunOutcome::NoData);
-    EXPECT_EQ(run.View.Texts,
-              (std::vector<std::string>{"", "件数確認中", "修正が必要なデータはありません"}));
-    EXPECT_EQ(run.View.Value, 0);
-    EXPECT_EQ(std::count(run.View.Calls.begin(), run.View.Calls.end(), "value:0"), 1);
-    EXPECT_TRUE(run.View.StartEnabled && run.View.EndEnabled);
-    EXPECT_FALSE(run.View.ButtonsOnWhileProcessing);
+    EXPECT_EQ(run.Events.Changes(), (std::vector<std::string>{"counting"}));
     EXPECT_EQ(TakeSnapshot(Conn()), before);
 }
 
@@ -141,17 +126,17 @@ TEST_P(CorrectionRun, ManyOperationsMoveInChunksWithProgressAfterEach) {
     RunRecord run;
     RunApril(Conn(), run);
 
-    ASSERT_EQ(run.Result.Outcome, RunOutcome::Corrected) << run.Result.ErrorText;
+    ASSERT_EQ(run.Result.Outcome, RunOutcome::Corrected) << run.Result.Error.Text;
     EXPECT_EQ(run.Result.Operations, 1200);
     EXPECT_EQ(run.Result.Rows, 1200 * 4);
-    EXPECT_GT(run.View.EventRounds, 3);  // more than one chunk, events after each
-    EXPECT_FALSE(run.View.ButtonsOnWhileProcessing);
+    EXPECT_GT(run.Events.EventRounds, 3);  // more than one chunk, events after each
     int last = 0;
-    for (const std::string& call : run.View.Calls) {
-        if (call.rfind("value:", 0) != 0) continue;
-        const int value = std::stoi(call.substr(6));
-        EXPECT_GE(value, last);
-        last = value;
+    for (const std::string& call : run.Events.Calls) {
+        if (call.rfind("committed:", 0) != 0) continue;
+        const int done = std::stoi(call.substr(10));
+        EXPECT_GT(done, last);
+        EXPECT_EQ(call.substr(call.find('/')), "/1200");
+        last = done;
     }
     EXPECT_EQ(last, 1200);
     const Snapshot after = TakeSnapshot(Conn());
@@ -172,7 +157,7 @@ TEST_P(CorrectionRun, FindsOperationsAcrossWideGapsBetweenIds) {
     EXPECT_EQ(Planned(), ids);
     RunRecord run;
     RunApril(Conn(), run);
-    ASSERT_EQ(run.Result.Outcome, RunOutcome::Corrected) << run.Result.ErrorText;
+    ASSERT_EQ(run.Result.Outcome, RunOutcome::Corrected) << run.Result.Error.Text;
     EXPECT_EQ(run.Result.Operations, 5);
 }
 
@@ -237,7 +222,7 @@ TEST(SqliteSelectionForms, RunDryRunAndScanPickWhatTheDateTimesSay) {
 
     RunRecord run;
     RunApril(*connection, run);
-    ASSERT_EQ(run.Result.Outcome, RunOutcome::Corrected) << run.Result.ErrorText;
+    ASSERT_EQ(run.Result.Outcome, RunOutcome::Corrected) << run.Result.Error.Text;
     const Snapshot after = TakeSnapshot(*connection);
     for (std::size_t i = 0; i < std::size(rows); ++i) {
         EXPECT_EQ(StateOf(before, after, static_cast<std::int64_t>(i + 1)),
@@ -269,8 +254,8 @@ TEST(SqliteSelectionForms, AnUnreadableSelectedDateStopsRunAndDryRunAlike) {
     RunRecord run;
     RunApril(*connection, run);
     EXPECT_EQ(run.Result.Outcome, RunOutcome::Failed);
-    EXPECT_NE(run.Result.ErrorText.find("General.Date"), std::string::npos)
-        << run.Result.ErrorText;
+    EXPECT_NE(run.Result.Error.Text.find("General.Date"), std::string::npos)
+        << run.Result.Error.Text;
 }
 
 }  // namespace

@@ -158,17 +158,14 @@ TEST_P(BackgroundRun, ClosingWhileAStatementIsInFlightCancelsItAndLeavesEveryOpe
     RunRecord run;
     // Rounds 1 and 2 are the run's own (counting; the first chunk is slow); the ones after the
     // run's first come every 50 ms while that chunk's statement is in flight.
-    run.View.OnEvents = [&](int round) { return round < 4; };
-    TwoTimesClock clock({2019, 4, 10, 9, 5, 12, 0}, {2019, 4, 10, 9, 6, 3, 0});
+    run.Events.OnEvents = [&](int round) { return round < 4; };
     RunPacing pacing;  // SQLite's statements are not interrupted: small chunks of slow rows
     pacing.FirstChunk = pacing.MaxChunk = 4;
-    run.Result = RunCorrectionInBackground(Conn(), run.View, run.Boxes, clock, kApril2019,
-                                           kPickerEnd, pacing);
+    RunAprilInBackground(Conn(), run, pacing);
 
     EXPECT_EQ(run.Result.Outcome, RunOutcome::Abandoned);
     EXPECT_EQ(run.Result.Operations, 0);
-    EXPECT_TRUE(run.Boxes.Shown.empty());
-    EXPECT_EQ(run.View.Calls.back(), "events");
+    EXPECT_EQ(run.Events.Calls.back(), "events");
     EXPECT_FALSE(Conn().CancelRequested());
     EXPECT_EQ(TakeSnapshot(Conn()).at("General"), before.at("General"));
 
@@ -176,41 +173,33 @@ TEST_P(BackgroundRun, ClosingWhileAStatementIsInFlightCancelsItAndLeavesEveryOpe
                                 : "DROP TRIGGER SlowEventLog");
     RunRecord rerun;
     RunApril(Conn(), rerun);
-    ASSERT_EQ(rerun.Result.Outcome, RunOutcome::Corrected) << rerun.Result.ErrorText;
+    ASSERT_EQ(rerun.Result.Outcome, RunOutcome::Corrected) << rerun.Result.Error.Text;
     EXPECT_EQ(rerun.Result.Operations, 30);
 }
 
-// The view sees, on the calling thread, exactly the calls a run on that thread would make.
-TEST_P(BackgroundRun, RelaysEveryViewCallAndTheErrorBoxInOrder) {
+// The front end hears, on its own thread, exactly the events a run on that thread would make,
+// and what the job throws is thrown again there.
+TEST_P(BackgroundRun, RelaysEveryEventInOrderAndWhatTheJobThrows) {
     sampledata::SampleData data;
     TOVRIK_ASSERT_DB(data = MakeSuite(Conn(), 3, 1, 0));
     TOVRIK_ASSERT_DB(RefuseEventLogUpdate(Conn(), GetParam(), data.AffectedIds[1]));
     const std::thread::id front = std::this_thread::get_id();
     RunRecord run;
     bool elsewhere = false;
-    run.View.OnEvents = [&](int) {
+    run.Events.OnEvents = [&](int) {
         elsewhere = elsewhere || std::this_thread::get_id() != front;
         return true;
     };
-    TwoTimesClock clock({2019, 4, 10, 9, 5, 12, 0}, {2019, 4, 10, 9, 6, 3, 0});
-    run.Result =
-        RunCorrectionInBackground(Conn(), run.View, run.Boxes, clock, kApril2019, kPickerEnd);
+    RunAprilInBackground(Conn(), run);
 
     EXPECT_FALSE(elsewhere);
     ASSERT_EQ(run.Result.Outcome, RunOutcome::Failed);
-    ASSERT_EQ(run.Boxes.Shown.size(), 1U);
-    EXPECT_EQ(run.Boxes.Shown[0].Text, "処理中にエラーが発生しました。\r\n" + run.Result.ErrorText);
-    // The box comes before the label is cleared and the buttons are enabled again. (Event
-    // rounds of the front end's own may come between any two calls.)
-    std::vector<std::string> changes;
-    std::copy_if(run.View.Calls.begin(), run.View.Calls.end(), std::back_inserter(changes),
-                 [](const std::string& call) { return call != "events"; });
-    ASSERT_GE(changes.size(), 8U);
-    EXPECT_EQ(std::vector<std::string>(changes.end() - 3, changes.end()),
-              (std::vector<std::string>{"text:", "start:on", "end:on"}));
-    EXPECT_EQ(
-        std::vector<std::string>(changes.begin(), changes.begin() + 5),
-        (std::vector<std::string>{"text:", "value:0", "start:off", "end:off", "text:件数確認中"}));
+    EXPECT_EQ(run.Result.Error.What, RunError::Kind::Database);
+    EXPECT_EQ(run.Events.Changes(), (std::vector<std::string>{"counting", "selected:3"}));
+
+    EXPECT_THROW(RunInBackground(Conn(), run.Events,
+                                 [](RunEvents&) { throw std::runtime_error("out of memory"); }),
+                 std::runtime_error);
 }
 
 TOVRIK_BACKEND_TEST_SUITE(BackgroundRun);
@@ -231,19 +220,16 @@ TEST(BackgroundRunAtADistance, StaysResponsiveAndStopsWholeWhenClosedMidRun) {
 
     RunRecord run;
     std::uint64_t statementsAtClose = 0;
-    run.View.OnEvents = [&](int round) {
+    run.Events.OnEvents = [&](int round) {
         if (round < 12) return true;
         statementsAtClose = distant.StatementsSent();
         return false;
     };
     RunPacing pacing;
     pacing.FirstChunk = pacing.MaxChunk = 10;
-    TwoTimesClock clock({2019, 4, 10, 9, 5, 12, 0}, {2019, 4, 10, 9, 6, 3, 0});
-    run.Result = RunCorrectionInBackground(distant, run.View, run.Boxes, clock, kApril2019,
-                                           kPickerEnd, pacing);
+    RunAprilInBackground(distant, run, pacing);
 
     EXPECT_EQ(run.Result.Outcome, RunOutcome::Abandoned);
-    EXPECT_TRUE(run.Boxes.Shown.empty());
     // Each statement waits at least 150 ms: a front end that waited for them would have had
     // fewer event rounds than statements.
     EXPECT_GT(12U, statementsAtClose) << "events waited for the statements";
@@ -260,7 +246,7 @@ TEST(BackgroundRunAtADistance, StaysResponsiveAndStopsWholeWhenClosedMidRun) {
     EXPECT_LT(moved, 120);
     RunRecord rest;
     RunApril(*direct, rest);
-    ASSERT_EQ(rest.Result.Outcome, RunOutcome::Corrected) << rest.Result.ErrorText;
+    ASSERT_EQ(rest.Result.Outcome, RunOutcome::Corrected) << rest.Result.Error.Text;
     EXPECT_EQ(rest.Result.Operations + moved, 120);
 }
 #endif

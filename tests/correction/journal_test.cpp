@@ -17,6 +17,7 @@
 #include "correction/month_scan.h"
 #include "correction/run_fixture.h"
 #include "correction/sql_dialect.h"
+#include "correction/chunk_committer.h"
 #include "correction/undo_run.h"
 
 namespace tovrik::test {
@@ -29,17 +30,18 @@ protected:
     Journals() { setup_ = {(folder_.Path() / "TovrikJournal").string(), "operator", "office-pc",
                            "SuiteDb", "NUVRAL"}; }
 
-    RunResult Run(const RunPacing& pacing = CommitEveryChunk()) {
+    RunResult Run(const RunPacing& pacing = ChunksOfEight()) {
         RunRecord record;
         TwoTimesClock clock({2019, 4, 10, 9, 5, 12, 0}, {2019, 4, 10, 9, 6, 3, 0});
-        record.Result = RunCorrection(Conn(), record.View, record.Boxes, clock, kApril2019,
+        record.Result = RunCorrection(Conn(), record.Events, clock, kApril2019,
                                       kPickerEnd, pacing, &setup_);
         return record.Result;
     }
 
     UndoReport Undo(const std::string& path) {
-        return RunUndo(Conn(), ReadJournal(path), path, setup_, {2019, 4, 11, 8, 0, 0, 0},
-                       [](const UndoItem&) {}, [] { return false; });
+        RunEvents events;
+        return RunUndo(Conn(), ReadJournal(path), path, setup_, {2019, 4, 11, 8, 0, 0, 0}, events,
+                       [](const UndoItem&) {});
     }
 
     // Another copy changes an operation: its Date, or one more EventLog row.
@@ -124,7 +126,7 @@ TEST_P(Journals, AFullRunListsEveryOperationItMovedAndUndoRestoresEveryRowExactl
     TOVRIK_ASSERT_DB(data = MakeData(30));
     const Snapshot original = TakeSnapshot(Conn());
     const RunResult result = Run();
-    ASSERT_EQ(result.Outcome, RunOutcome::Corrected) << result.ErrorText;
+    ASSERT_EQ(result.Outcome, RunOutcome::Corrected) << result.Error.Text;
     EXPECT_EQ(result.JournalPath, OnlyJournal());
 
     const Journal journal = ReadJournal(result.JournalPath);
@@ -153,7 +155,7 @@ TEST_P(Journals, UndoSkipsChangedOperationsWholeAndASecondUndoChangesNothing) {
     TOVRIK_ASSERT_DB(data = MakeData(12));
     const Snapshot original = TakeSnapshot(Conn());
     const RunResult result = Run();
-    ASSERT_EQ(result.Outcome, RunOutcome::Corrected) << result.ErrorText;
+    ASSERT_EQ(result.Outcome, RunOutcome::Corrected) << result.Error.Text;
     const Snapshot corrected = TakeSnapshot(Conn());
     const std::int64_t redated = data.AffectedIds[2];
     const std::int64_t grown = data.AffectedIds[5];
@@ -220,14 +222,15 @@ TEST_P(Journals, AnUndoStoppedByAFailingStatementLeavesEveryOperationWholeAndARe
     TOVRIK_ASSERT_DB(data = MakeData(12));
     const Snapshot original = TakeSnapshot(Conn());
     const RunResult result = Run();
-    ASSERT_EQ(result.Outcome, RunOutcome::Corrected) << result.ErrorText;
+    ASSERT_EQ(result.Outcome, RunOutcome::Corrected) << result.Error.Text;
     const Snapshot corrected = TakeSnapshot(Conn());
     TOVRIK_ASSERT_DB(RefuseEventLogUpdate(Conn(), GetParam(), data.AffectedIds[7]));
 
     try {
         Undo(result.JournalPath);
         ADD_FAILURE() << "the undo went through";
-    } catch (const db::DbError& error) {
+    } catch (const correction::ChunkError& error) {
+        EXPECT_EQ(error.Kind(), RunError::Kind::Database);
         EXPECT_NE(std::string(error.what()).find("event log row refused"), std::string::npos)
             << error.what();
     }
@@ -244,8 +247,8 @@ TEST_P(Journals, AJournalThatCannotBeWrittenStopsTheRunBeforeAnythingMoves) {
     const Snapshot original = TakeSnapshot(Conn());
     const RunResult result = Run();
     ASSERT_EQ(result.Outcome, RunOutcome::Failed);
-    EXPECT_NE(result.ErrorText.find("作業記録"), std::string::npos) << result.ErrorText;
-    EXPECT_NE(result.ErrorText.find(setup_.Folder), std::string::npos) << result.ErrorText;
+    EXPECT_NE(result.Error.Text.find("作業記録"), std::string::npos) << result.Error.Text;
+    EXPECT_NE(result.Error.Text.find(setup_.Folder), std::string::npos) << result.Error.Text;
     EXPECT_EQ(TakeSnapshot(Conn()), original);
 }
 

@@ -138,9 +138,9 @@ void PrintAll() {
     std::vector<SelectedOperation> undoChunk;
     for (const std::int64_t id : ids) {
         const DateTime date{1999, 8, 16, 8, 37, 1, 500'000'000};
-        chunk.push_back({id, Ts(date), FormatIso(date), "2019-04-02 00:00:00"});
+        chunk.push_back({id, FormatIso(date), "2019-04-02 00:00:00"});
         const DateTime moved = CorrectRolloverDate(date);
-        undoChunk.push_back({id, Ts(moved), FormatIso(moved), "2019-04-02 00:00:00"});
+        undoChunk.push_back({id, FormatIso(moved), "2019-04-02 00:00:00"});
     }
     PrintChunk(print, chunk, kRolloverDays, "correction");
     PrintChunk(print, undoChunk, -kRolloverDays, "undo");

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <stdexcept>
 
+#include "correction/background_run.h"
+
 namespace tovrik::test {
 
 namespace {
@@ -144,7 +146,16 @@ sampledata::SampleData MakeSuite(db::Connection& connection, int affected, int u
 void RunApril(db::Connection& connection, RunRecord& record, const RunPacing& pacing) {
     TwoTimesClock clock({2019, 4, 10, 9, 5, 12, 0}, {2019, 4, 10, 9, 6, 3, 0});
     record.Result =
-        RunCorrection(connection, record.View, record.Boxes, clock, kApril2019, kPickerEnd, pacing);
+        RunCorrection(connection, record.Events, clock, kApril2019, kPickerEnd, pacing);
+}
+
+void RunAprilInBackground(db::Connection& connection, RunRecord& record,
+                          const RunPacing& pacing) {
+    TwoTimesClock clock({2019, 4, 10, 9, 5, 12, 0}, {2019, 4, 10, 9, 6, 3, 0});
+    RunInBackground(connection, record.Events, [&](RunEvents& events) {
+        record.Result =
+            RunCorrection(connection, events, clock, kApril2019, kPickerEnd, pacing);
+    });
 }
 
 void RefuseEventLogUpdate(db::Connection& connection, Backend backend, std::int64_t generalId) {

@@ -17,51 +17,40 @@
 
 namespace tovrik::test {
 
-// Records every call, and what the buttons were whenever events were processed.
-class RecordingView : public CorrectionView {
+// Records every event of a run, in order: "counting", "selected:N", "committed:i/N", "events".
+class RecordingEvents : public RunEvents {
 public:
-    void SetStatusText(const std::string& text) override {
-        status_ = text;
-        Texts.push_back(text);
-        Calls.push_back("text:" + text);
+    void Counting() override { Calls.push_back("counting"); }
+    void Selected(int total) override {
+        Maximum = total;
+        Calls.push_back("selected:" + std::to_string(total));
     }
-    std::string StatusText() const override { return status_; }
-    void SetProgressMaximum(int maximum) override {
-        Maximum = maximum;
-        Calls.push_back("max:" + std::to_string(maximum));
+    void Committed(int done, int total) override {
+        Done = done;
+        Maximum = total;
+        Calls.push_back("committed:" + std::to_string(done) + "/" + std::to_string(total));
     }
-    void SetProgressValue(int value) override {
-        Value = value;
-        Calls.push_back("value:" + std::to_string(value));
-    }
-    void SetStartEnabled(bool enabled) override {
-        StartEnabled = enabled;
-        Calls.push_back(enabled ? "start:on" : "start:off");
-    }
-    void SetEndEnabled(bool enabled) override {
-        EndEnabled = enabled;
-        Calls.push_back(enabled ? "end:on" : "end:off");
-    }
-    bool ProcessEvents() override {
+    bool GoOn() override {
         ++EventRounds;
         Calls.push_back("events");
-        if (StartEnabled || EndEnabled) ButtonsOnWhileProcessing = true;
         return OnEvents ? OnEvents(EventRounds) : true;
     }
 
-    std::vector<std::string> Texts;  // every status text, in order
-    std::vector<std::string> Calls;  // every call, in order
-    int Maximum = 100;
-    int Value = 0;
-    bool StartEnabled = true;
-    bool EndEnabled = true;
-    int EventRounds = 0;
-    bool ButtonsOnWhileProcessing = false;
-    // Called at every event round (1, 2, ...); what it returns is what ProcessEvents returns.
-    std::function<bool(int round)> OnEvents;
+    // The calls other than "events".
+    std::vector<std::string> Changes() const {
+        std::vector<std::string> changes;
+        for (const std::string& call : Calls) {
+            if (call != "events") changes.push_back(call);
+        }
+        return changes;
+    }
 
-private:
-    std::string status_;
+    std::vector<std::string> Calls;
+    int Maximum = 0;
+    int Done = 0;
+    int EventRounds = 0;
+    // Called at every event round (1, 2, ...); what it returns is what GoOn returns.
+    std::function<bool(int round)> OnEvents;
 };
 
 // "Now" is the start time at the first call and the end time at every later one.
@@ -107,19 +96,19 @@ inline const DateTime kPickerEnd{2019, 4, 1, 0, 0, 0, 0};
 sampledata::SampleData MakeSuite(db::Connection& connection, int affected, int unaffected,
                                  int otherMonth, int drivers = 2, int events = 4, int opData = 2);
 
-// Runs one correction over 2019/04 with a recording view and boxes.
+// Runs one correction over 2019/04, recording its events.
 struct RunRecord {
     RunResult Result;
-    RecordingView View;
-    RecordingMessageBoxes Boxes;
+    RecordingEvents Events;
 };
 void RunApril(db::Connection& connection, RunRecord& record, const RunPacing& pacing = {});
+// The same on a worker thread, with the events on the calling thread (as the front ends run it).
+void RunAprilInBackground(db::Connection& connection, RunRecord& record,
+                          const RunPacing& pacing = {});
 
-// A commit after every chunk of 8 operations, so that other connections can write between
-// chunks.
-inline RunPacing CommitEveryChunk() {
+// Chunks of 8 operations, so that other connections can write between them.
+inline RunPacing ChunksOfEight() {
     RunPacing pacing;
-    pacing.CommitInterval = std::chrono::milliseconds(0);
     pacing.FirstChunk = pacing.MaxChunk = 8;
     return pacing;
 }

@@ -43,9 +43,7 @@ TEST_P(MissingSuiteParts, StopRunAndDryRunBeforeAnythingMovesNamingWhatIsMissing
     RunApril(*connection_, run);
 
     ASSERT_EQ(run.Result.Outcome, RunOutcome::Failed);
-    ASSERT_EQ(run.Boxes.Shown.size(), 1u);
-    EXPECT_EQ(run.Boxes.Shown[0].Text, "処理中にエラーが発生しました。\r\n" + run.Result.ErrorText);
-    ExpectDescription(run.Result.ErrorText);
+    ExpectDescription(run.Result.Error.Text);
 
     try {
         PlanCorrection(*connection_, kApril2019, kPickerEnd,

@@ -25,8 +25,14 @@ using test::OperationState;
 // reaches Form_Unload, as a toolkit's close event does.
 class FakeWindow final : public MainWindowControls {
 public:
-    void SetLabelText(FormLabel, const std::string&) override { Calls.push_back("label"); }
-    void SetProgressMaximum(int) override { Calls.push_back("max"); }
+    void SetLabelText(FormLabel label, const std::string& text) override {
+        if (label == FormLabel::Label2) Label2.push_back(text);
+        Calls.push_back("label");
+    }
+    void SetProgressMaximum(int maximum) override {
+        Maximum = maximum;
+        Calls.push_back("max");
+    }
     void SetProgressValue(int value) override {
         Value = value;
         Calls.push_back("value");
@@ -48,6 +54,7 @@ public:
     }
     void ProcessPendingEvents() override {
         Calls.push_back("events");
+        if (Enabled[FormButton::cmdStart] || Enabled[FormButton::cmdEnd]) ButtonsOnInEvents = true;
         if (OnEvents) OnEvents(++Rounds);
     }
     void CloseWindow() override {
@@ -64,6 +71,9 @@ public:
     std::map<FormButton, bool> Enabled;
     std::map<FormPicker, DateTime> Pickers;
     int Value = 0;
+    int Maximum = 0;
+    std::vector<std::string> Label2;  // every text Label2 was given, in order
+    bool ButtonsOnInEvents = false;   // a button was enabled while events were processed
     bool StartFocused = false;
     int Rounds = 0;
     int Exits = 0;
@@ -136,14 +146,71 @@ TEST(WindowLogic, WithoutAConnectionStartDoesNothingAndTheUnloadEndsTheProgramOn
     w.logic.Form_Unload();  // the window's own close command after the Close button
     w.logic.cmdEnd_Click();
     w.logic.cmdStart_Click();
-    w.logic.SetStatusText("1/1");
-    w.logic.SetProgressValue(1);
-    w.logic.SetStartEnabled(false);
-    EXPECT_FALSE(w.logic.ProcessEvents());
+    w.logic.Counting();
+    w.logic.Selected(1);
+    w.logic.Committed(1, 1);
+    EXPECT_FALSE(w.logic.GoOn());
     EXPECT_EQ(w.window.Exits, 1);
     EXPECT_EQ(w.window.Calls, (std::vector<std::string>{"close"}));
     EXPECT_TRUE(w.boxes.Shown.empty());
 }
+
+struct WordingCase {
+    const char* Name;
+    const char* Fault;     // a statement that breaks the run, or none
+    DateTime InputDate;    // the first picker: 2019/04 has operations to correct, 2019/06 none
+    int Moved;             // the bar's maximum and value at the end
+    std::vector<std::string> Label2;  // its texts, with "#" for every "i/N"
+};
+
+class RunWording : public LogicRun, public testing::WithParamInterface<WordingCase> {};
+
+// What the window shows of a run, whatever the toolkit: Label2's texts in order, the bar, the
+// buttons (off while events are processed, 開始 switched before 閉じる) and the error box.
+TEST_P(RunWording, ShowsTheRunOnLabel2TheBarTheButtonsAndTheBox) {
+    const WordingCase& c = GetParam();
+    if (c.Fault != nullptr) seed_->Execute(c.Fault);
+    Window().Pickers[FormPicker::dtpInputDate] = c.InputDate;
+    Window().Pickers[FormPicker::dtpInputEnd] = c.InputDate;
+    Logic().cmdStart_Click();
+
+    std::vector<std::string> texts;
+    for (const std::string& text : Window().Label2) {
+        const bool progress = !text.empty() && text.find('/') != std::string::npos &&
+                              text.find("件") == std::string::npos;
+        if (!progress) {
+            texts.push_back(text);
+        } else if (texts.back() != "#") {
+            texts.push_back("#");
+        }
+    }
+    EXPECT_EQ(texts, c.Label2);
+    EXPECT_FALSE(Window().ButtonsOnInEvents);
+    EXPECT_TRUE(Window().Enabled[FormButton::cmdStart] && Window().Enabled[FormButton::cmdEnd]);
+    if (c.Fault == nullptr) {
+        EXPECT_TRUE(Boxes().Shown.empty());
+        EXPECT_EQ(Window().Value, c.Moved);
+        EXPECT_EQ(Window().Maximum, c.Moved);
+        return;
+    }
+    ASSERT_EQ(Boxes().Shown.size(), 1U);
+    const test::ShownBox& box = Boxes().Shown[0];
+    EXPECT_EQ(box.Text.rfind("処理中にエラーが発生しました。\r\n", 0), 0U) << box.Text;
+    EXPECT_NE(box.Text.find("EventLog"), std::string::npos) << box.Text;
+    EXPECT_EQ(box.Caption, "Nuvral日付修正");
+    EXPECT_EQ(box.Icon, MessageIcon::Exclamation);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RunWording,
+    testing::Values(
+        WordingCase{"Corrected", nullptr, kApril2019, 200,
+                    {"", "件数確認中", "#", "200件の修正が終了しました",
+                     "200件の修正が終了しました\r\n開始：2019/04/10 9:05:12\r\n"
+                     "終了：2019/04/10 9:05:12"}},
+        WordingCase{"NoData", nullptr, {2019, 6, 1}, 0, {"", "件数確認中", "修正が必要なデータはありません"}},
+        WordingCase{"Failed", "DROP TABLE EventLog", kApril2019, 0, {"", "件数確認中", ""}}),
+    [](const testing::TestParamInfo<WordingCase>& p) { return std::string(p.param.Name); });
 
 struct FocusCase {
     const char* Name;
