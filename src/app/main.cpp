@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QTimer>
 
 #include <cstdio>
 #include <string_view>
@@ -34,5 +35,7 @@ int main(int argc, char** argv) {
 
     tovrik::frmMain window(state, system.SystemTime(), &boxes);
     window.show();
+    // Once the window is painted and the loop runs: the months hint.
+    QTimer::singleShot(0, &window, [&window] { window.Logic().Form_Shown(); });
     return QApplication::exec();
 }

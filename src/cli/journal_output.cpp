@@ -2,16 +2,11 @@
 
 #include <string>
 
+#include "window/run_texts.h"
+
 namespace tovrik::cli {
 
 namespace {
-
-std::string MonthText(const MonthScan& scan) {
-    if (!scan.YearMonth) return "入力月不明";
-    const int month = *scan.YearMonth % 100;
-    return std::to_string(*scan.YearMonth / 100) + "/" + (month < 10 ? "0" : "") +
-           std::to_string(month);
-}
 
 void PrintRows(std::ostream& out, const std::array<std::int64_t, 3>& rows) {
     out << "DriversTime " << rows[0] << "  EventLog " << rows[1] << "  OpData " << rows[2];
@@ -21,14 +16,14 @@ void PrintRows(std::ostream& out, const std::array<std::int64_t, 3>& rows) {
 
 void PrintScan(std::ostream& out, const std::vector<MonthScan>& months) {
     if (months.empty()) {
-        out << "2008/01/01 より前の運行はありません\n";
+        out << run_texts::kNothingToCorrect << '\n';
         return;
     }
     std::int64_t operations = 0;
     std::int64_t unreadable = 0;
     std::array<std::int64_t, 3> rows{};
     for (const MonthScan& scan : months) {
-        out << MonthText(scan) << "  運行 " << scan.Operations << "  Date ";
+        out << run_texts::MonthText(scan) << "  運行 " << scan.Operations << "  Date ";
         if (scan.EarliestDate && scan.LatestDate) {
             out << FormatDateTime(*scan.EarliestDate) << " 〜 " << FormatDateTime(*scan.LatestDate);
         } else {

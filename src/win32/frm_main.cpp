@@ -243,6 +243,8 @@ void frmMain::Show(int showCommand) {
     ShowWindow(handle_, showCommand);
     UpdateWindow(handle_);
     SetFocus(Control(kDtpInputDate));
+    // Once the window is painted and the loop runs: the months hint.
+    PostMessageW(handle_, kShownMessage, 0, 0);
 }
 
 bool frmMain::PreTranslate(MSG& message) {
@@ -287,6 +289,9 @@ LRESULT frmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case DM_GETDEFID:
             return DefaultButton();
+        case kShownMessage:
+            logic_.Form_Shown();
+            return 0;
         default:
             return DefWindowProcW(handle_, message, wParam, lParam);
     }

@@ -15,6 +15,9 @@ namespace tovrik::win32 {
 // unload, the run's progress) is MainWindowLogic, to which it forwards its button clicks and its
 // close command. The class and control names are those the suite's operators and documentation
 // use.
+// Posted by Show: the window is on the screen.
+inline constexpr UINT kShownMessage = WM_APP + 1;
+
 class frmMain final : private MainWindowControls {
 public:
     // Creates the window hidden and fills the initial values (Form_Load). `state` supplies
@@ -26,7 +29,8 @@ public:
     frmMain(const frmMain&) = delete;
     frmMain& operator=(const frmMain&) = delete;
 
-    // Shows the window with the focus on the first picker.
+    // Shows the window with the focus on the first picker; the months hint follows once the
+    // message loop runs.
     void Show(int showCommand);
     HWND Handle() const { return handle_; }
     // Lets the controls' keyboard handling (Tab, the arrow keys, Space) see `message` first;

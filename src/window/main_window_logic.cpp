@@ -1,6 +1,7 @@
 #include "window/main_window_logic.h"
 
 #include "correction/background_run.h"
+#include "correction/month_scan.h"
 #include "window/run_texts.h"
 #include "startup/journal_setup.h"
 
@@ -19,7 +20,56 @@ void MainWindowLogic::Form_Load() {
     controls_.SetLabelText(FormLabel::Label5, state_.ServerFileMode ? "ホスティング使用" : "");
 }
 
+namespace {
+
+// The scan's events: the window handles its events, and the scan stops once the window has
+// unloaded or 開始 was clicked.
+class HintEvents final : public RunEvents {
+public:
+    HintEvents(MainWindowControls& controls, const bool& unloaded, const bool& startWanted)
+        : controls_(controls), unloaded_(unloaded), startWanted_(startWanted) {}
+    bool GoOn() override {
+        if (!Stopped()) controls_.ProcessPendingEvents();
+        return !Stopped();
+    }
+
+private:
+    bool Stopped() const { return unloaded_ || startWanted_; }
+    MainWindowControls& controls_;
+    const bool& unloaded_;
+    const bool& startWanted_;
+};
+
+}  // namespace
+
+void MainWindowLogic::Form_Shown() {
+    if (shown_ || unloaded_ || running_ || !state_.DbConnection) return;
+    shown_ = true;
+    scanning_ = true;
+    std::optional<std::vector<MonthScan>> months;
+    HintEvents events(controls_, unloaded_, startWanted_);
+    try {
+        RunInBackground(*state_.DbConnection, events, [&](RunEvents&) {
+            months = ScanAffectedMonths(*state_.DbConnection);
+        });
+    } catch (const std::exception&) {
+        months.reset();  // cancelled, or failed: no hint
+    }
+    scanning_ = false;
+    if (unloaded_) return FinishUnload();
+    if (startWanted_) {
+        startWanted_ = false;
+        return cmdStart_Click();
+    }
+    if (months) SetStatusText(run_texts::MonthsHint(*months));
+}
+
 void MainWindowLogic::cmdStart_Click() {
+    // The scan for the hint holds the connection: it is cancelled first.
+    if (scanning_) {
+        startWanted_ = true;
+        return;
+    }
     // The run lets events through while it works; a second click then must not start a second
     // run on the same connection inside the first.
     if (running_ || unloaded_) return;
@@ -50,13 +100,9 @@ void MainWindowLogic::cmdStart_Click() {
         result.Error = {RunError::Kind::Database, error.what()};
     }
     running_ = false;
-    if (unloaded_) {
-        // The window unloaded during the run, which has now stopped with every chunk committed
-        // or rolled back: the unload's own work is done now.
-        CloseConnection();
-        controls_.EndProgram();
-        return;
-    }
+    // The window unloaded during the run, which has now stopped with every chunk committed or
+    // rolled back.
+    if (unloaded_) return FinishUnload();
     ShowOutcome(result);
     if (startHadFocus) controls_.FocusStart();
 }
@@ -86,9 +132,13 @@ void MainWindowLogic::cmdEnd_Click() { controls_.CloseWindow(); }
 void MainWindowLogic::Form_Unload() {
     if (unloaded_) return;
     unloaded_ = true;
-    // A run in progress still uses the connection on its own thread: it is told to stop when
-    // this event round ends, and cmdStart_Click closes the connection and ends the program.
-    if (running_) return;
+    // A run or the scan still uses the connection on its own thread: it is told to stop when
+    // this event round ends, and then the connection is closed and the program ended.
+    if (running_ || scanning_) return;
+    FinishUnload();
+}
+
+void MainWindowLogic::FinishUnload() {
     CloseConnection();
     controls_.EndProgram();
 }

@@ -26,6 +26,11 @@ public:
     // The window is loaded: the first picker shows now, the bar 0, Label3 the database and
     // Label5 whether hosting is in use.
     void Form_Load();
+    // The window is on the screen: Label2 names the months that hold operations to correct, from
+    // a scan on the worker thread while the window stays responsive. 開始 meanwhile cancels the
+    // scan and starts the run; a close cancels it and unloads. A scan that fails leaves Label2
+    // empty (the run reports the same fault if it meets it). Once, and only with a connection.
+    void Form_Shown();
     // Runs the correction over the pickers' months to its end: Label2 says what it does, the
     // bar follows the committed operations, the buttons are off meanwhile, and a failure shows
     // the error box. Does nothing during a run, after the unload, or without a connection.
@@ -39,6 +44,7 @@ public:
     // True once the window has unloaded; nothing of it runs afterwards.
     bool Unloaded() const { return unloaded_; }
     bool Running() const { return running_; }
+    bool Scanning() const { return scanning_; }
     MessageBoxes& Boxes() { return boxes_; }
     // Label2's text as last set; line breaks are "\r\n".
     const std::string& StatusText() const { return statusText_; }
@@ -53,6 +59,8 @@ public:
 
 private:
     void CloseConnection();
+    // After the unload came during a job: the unload's own work.
+    void FinishUnload();
     // The run's end on Label2, the buttons and the error box.
     void ShowOutcome(const RunResult& result);
     void SetStatusText(const std::string& text);
@@ -65,6 +73,9 @@ private:
     std::string statusText_;
     int progressMaximum_ = 0;
     bool running_ = false;
+    bool scanning_ = false;
+    bool shown_ = false;
+    bool startWanted_ = false;  // 開始 was clicked during the scan
     bool unloaded_ = false;
 };
 

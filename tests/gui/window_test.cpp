@@ -157,7 +157,11 @@ INSTANTIATE_TEST_SUITE_P(
                     FitCase{"Progress", "Label2", "99999/99999"},
                     FitCase{"Report", "Label2",
                             "99999件の修正が終了しました\r\n開始：2019/12/28 23:58:58\r\n"
-                            "終了：2019/12/28 23:59:59"}),
+                            "終了：2019/12/28 23:59:59"},
+                    FitCase{"MonthsHint", "Label2",
+                            "修正が必要な運行: 999999件\r\n読込年月 2019/04〜2019/12 (9か月)\r\n"
+                            "読込年月が読めない運行: 99999件"},
+                    FitCase{"NothingToCorrect", "Label2", "2008/01/01 より前の運行はありません"}),
     [](const testing::TestParamInfo<FitCase>& p) { return std::string(p.param.Name); });
 
 TEST(Window, PickerTextFitsItsEditField) {

@@ -155,6 +155,86 @@ TEST(WindowLogic, WithoutAConnectionStartDoesNothingAndTheUnloadEndsTheProgramOn
     EXPECT_TRUE(w.boxes.Shown.empty());
 }
 
+struct HintCase {
+    const char* Name;
+    int Affected;    // in 2019/04
+    int OtherMonth;  // in 2019/05
+    const char* Fault;
+    const char* Label2;  // nothing: never set
+};
+
+class MonthsHint : public testing::TestWithParam<HintCase> {};
+
+// Once shown, the window names the months that need correcting, without touching the buttons;
+// a scan that fails leaves Label2 as it was and shows no box.
+TEST_P(MonthsHint, NamesTheAffectedMonthsOrNothing) {
+    const HintCase& c = GetParam();
+    test::SqliteSuiteDb db;
+    auto seed = db.Connect();
+    test::MakeSuite(*seed, c.Affected, 3, c.OtherMonth);
+    if (c.Fault != nullptr) seed->Execute(c.Fault);
+    StartState state;
+    state.DbConnection = db.Connect();
+    LoadedWindow w(state);
+    w.logic.Form_Shown();
+    w.logic.Form_Shown();  // once only
+
+    EXPECT_EQ(w.window.Label2, c.Label2 == nullptr ? std::vector<std::string>{}
+                                                   : std::vector<std::string>{c.Label2});
+    EXPECT_EQ(std::count(w.window.Calls.begin(), w.window.Calls.end(), "disable"), 0);
+    EXPECT_TRUE(w.boxes.Shown.empty());
+    EXPECT_FALSE(w.logic.Scanning());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MonthsHint,
+    testing::Values(
+        HintCase{"TwoMonths", 12, 4, nullptr,
+                 "修正が必要な運行: 16件\r\n読込年月 2019/04〜2019/05 (2か月)"},
+        HintCase{"OneMonth", 5, 0, nullptr, "修正が必要な運行: 5件\r\n読込年月 2019/04"},
+        HintCase{"None", 0, 0, nullptr, "2008/01/01 より前の運行はありません"},
+        HintCase{"ScanFails", 5, 0, "DROP TABLE OpData", nullptr}),
+    [](const testing::TestParamInfo<HintCase>& p) { return std::string(p.param.Name); });
+
+#ifndef _WIN32
+// 開始 and the close while the scan waits on a lock that another connection holds: 開始 cancels
+// the scan and runs the correction; the close cancels it and ends the program at once.
+TEST(MonthsHintWhileWaiting, StartRunsTheCorrectionAndCloseEndsTheProgram) {
+    for (const bool start : {true, false}) {
+        test::PgSuiteDb db;
+        auto locker = db.Connect();
+        test::MakeSuite(*locker, 6, 1, 0);
+        locker->BeginTransaction();
+        locker->Execute("LOCK TABLE General IN ACCESS EXCLUSIVE MODE");
+        StartState state;
+        state.DbConnection = db.Connect();
+        LoadedWindow w(state);
+        w.window.Pickers[FormPicker::dtpInputDate] = kApril2019;
+        w.window.Pickers[FormPicker::dtpInputEnd] = kPickerEnd;
+        w.window.OnEvents = [&](int round) {
+            if (round != 1) return;
+            if (!start) return w.logic.cmdEnd_Click();
+            locker->Rollback();  // the run that follows needs the table
+            w.logic.cmdStart_Click();
+        };
+        w.logic.Form_Shown();
+
+        if (start) {
+            ASSERT_FALSE(w.window.Label2.empty());
+            EXPECT_EQ(w.window.Label2.back().rfind("6件の修正が終了しました\r\n", 0), 0U)
+                << w.window.Label2.back();
+            EXPECT_EQ(w.window.Exits, 0);
+        } else {
+            EXPECT_TRUE(w.window.Label2.empty());
+            EXPECT_EQ(w.window.Exits, 1);
+            EXPECT_EQ(state.DbConnection, nullptr);
+            locker->Rollback();
+        }
+        EXPECT_TRUE(w.boxes.Shown.empty());
+    }
+}
+#endif
+
 struct WordingCase {
     const char* Name;
     const char* Fault;     // a statement that breaks the run, or none
