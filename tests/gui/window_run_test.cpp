@@ -122,6 +122,16 @@ protected:
     std::unique_ptr<WatchedWindow> window_;
 };
 
+// Once shown, the window names the months that need correcting, the buttons staying usable.
+TEST_F(WindowRun, NamesTheAffectedMonthsOnceShown) {
+    window_->Logic().Form_Shown();
+    EXPECT_EQ(Label2(), QStringLiteral("修正が必要な運行: 204件\n読込年月 2019/04〜2019/05 (2か月)"));
+    EXPECT_TRUE(ButtonsEnabled());
+    for (const EventPoint& point : window_->Points) {
+        EXPECT_TRUE(point.StartEnabled && point.EndEnabled);
+    }
+}
+
 struct RangeCase {
     const char* Name;
     DateTime InputDate;
