@@ -2,8 +2,8 @@
 
 #include "correction/background_run.h"
 #include "correction/month_scan.h"
-#include "window/run_texts.h"
 #include "startup/journal_setup.h"
+#include "window/run_texts.h"
 
 namespace tovrik {
 
@@ -59,7 +59,8 @@ void MainWindowLogic::Form_Shown() {
     if (unloaded_) return FinishUnload();
     if (startWanted_) {
         startWanted_ = false;
-        return cmdStart_Click();
+        cmdStart_Click();  // the run's texts replace the hint
+        return;
     }
     if (months) SetStatusText(run_texts::MonthsHint(*months));
 }
