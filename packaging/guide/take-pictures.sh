@@ -65,22 +65,10 @@ DISPLAY=$("$xvfb" start "$work/xvfb" -screen 0 1024x768x24) || fail "Xvfb did no
 export DISPLAY
 
 # The prefix: the Windows fonts that the window and its boxes name drawn with the IPA gothic
-# fonts (as in the end-to-end test), the title bars drawn by Wine, and Wine's Marlett font for
-# the title bars' buttons.
-"$winerun" "$wine" cmd /c exit
-{
-    printf '\xff\xfe'
-    {
-        printf 'Windows Registry Editor Version 5.00\r\n\r\n'
-        printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
-        for name in "ＭＳ Ｐゴシック" "MS PGothic" "ＭＳ ゴシック" "MS Gothic" "MS UI Gothic" \
-                    "MS Shell Dlg" "MS Shell Dlg 2" "Tahoma" "Meiryo UI" "Yu Gothic UI"; do
-            printf '"%s"="IPAGothic"\r\n' "$name"
-        done
-        printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Decorated"="N"\r\n'
-    } | iconv -f UTF-8 -t UTF-16LE
-} >"$work/prefix.reg"
-"$winerun" "$wine" regedit /S "Z:${work//\//\\}\\prefix.reg"
+# fonts (as in the end-to-end test), the title bars drawn by Wine (no window manager runs), and
+# Wine's Marlett font for the title bars' buttons.
+"$root/scripts/wine-japanese-fonts" "$wine" '[HKEY_CURRENT_USER\Software\Wine\X11 Driver]' \
+    '"Decorated"="N"'
 marlett=/usr/share/wine/fonts/marlett.ttf
 [ -f "$marlett" ] || fail "$marlett is missing (package fonts-wine)"
 cp "$marlett" "$wine/prefix/drive_c/windows/Fonts/"
