@@ -35,6 +35,7 @@ value_of() {
 }
 
 partial=$out.partial
+trap 'rm -f "$partial"' EXIT
 while IFS= read -r line || [ -n "$line" ]; do
     while [[ $line =~ \{\{([A-Za-z0-9._-]+)\}\} ]]; do
         name=${BASH_REMATCH[1]}
