@@ -54,7 +54,7 @@ echo "deb-install-test: installed" $(added)
 for file in /usr/bin/tovrik /usr/bin/tovrik-cli /usr/share/applications/tovrik.desktop \
     /usr/share/icons/hicolor/{16x16,32x32,48x48,64x64,128x128,256x256}/apps/tovrik.png \
     /usr/share/man/man1/tovrik.1.gz /usr/share/man/man1/tovrik-cli.1.gz \
-    /usr/share/doc/tovrik/{copyright,README.md,changelog.gz}; do
+    /usr/share/doc/tovrik/{copyright,README.md,changelog.gz,guide-ja.html}; do
     [ -f "$file" ] || fail "$file is not installed"
 done
 desktop-file-validate /usr/share/applications/tovrik.desktop

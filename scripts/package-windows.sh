@@ -6,34 +6,41 @@
 # are part of Windows itself, that the window's manifest names the same processor (amd64, x86),
 # and that an x86 program is large-address-aware. No 32-bit program can run on the build
 # machines, so these checks are all the x86 programs get here. Then it puts the programs with
-# the Japanese operator's guide (packaging/windows/guide-ja.txt) into <out-dir>:
+# the Japanese operator's guide guide-ja.html into <out-dir>: one HTML file with pictures of the
+# x64 programs, made by scripts/make-guide.sh in the x64 build (packaging/guide):
 #   tovrik-<version>-x64.msi  per-machine Windows Installer package (wixl): Program Files\Tovrik,
 #                             Start-menu shortcuts to the window and the guide
 #   tovrik-<version>-x64.zip  the same three files, for offices that copy programs by hand
 #   tovrik-<version>-x86.zip  the 32-bit programs and the guide, for suites whose ODBC driver
 #                             exists for 32 bits only
-# The version is the CMake project version. Needs the packages wixl, msitools, zip, file and both
-# MinGW-w64 compilers (scripts/packages.txt).
+# The version is the CMake project version. Needs the packages wixl, msitools, zip, file, both
+# MinGW-w64 compilers, and for the guide Wine and Xvfb (scripts/packages.txt).
 #
-# Usage: scripts/package-windows.sh [--arch x64|x86] [--build DIR] [--no-build] [out-dir]
-#   --arch A     only the x64 packages or only the x86 zip (default: both)
-#   --build DIR  the x64 cross build folder (default: build-package-windows); the x86 one is
-#                DIR-x86
-#   --no-build   package DIR/bin/tovrik.exe and tovrik-cli.exe as they are
-#   out-dir      where the packages go (default: <build>/package)
+# Usage: scripts/package-windows.sh [--arch x64|x86] [--build DIR] [--no-build] [--guide FILE]
+#                                   [out-dir]
+#   --arch A      only the x64 packages or only the x86 zip (default: both; the guide always
+#                 comes from the x64 build)
+#   --build DIR   the x64 cross build folder (default: build-package-windows); the x86 one is
+#                 DIR-x86
+#   --no-build    package DIR/bin/tovrik.exe and tovrik-cli.exe and the guide DIR made, as they are
+#   --guide FILE  package this guide-ja.html instead
+#   out-dir       where the packages go (default: <build>/package)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-package-windows
 do_build=1
 out=
+guide=
 arches=(x64 x86)
-usage="usage: scripts/package-windows.sh [--arch x64|x86] [--build DIR] [--no-build] [out-dir]"
+usage="usage: scripts/package-windows.sh [--arch x64|x86] [--build DIR] [--no-build] [--guide FILE] [out-dir]"
 while [ $# -gt 0 ]; do
     case $1 in
         --arch) case ${2:-} in x64|x86) arches=("$2") ;; *) echo "$usage" >&2; exit 64 ;; esac
                 shift ;;
         --build) build=$(realpath -m "$2"); shift ;;
         --no-build) do_build=0 ;;
+        --guide) [ $# -ge 2 ] || { echo "$usage" >&2; exit 64; }
+                 guide=$(realpath "$2"); shift ;;
         -*) echo "$usage" >&2
             exit 64 ;;
         *) out=$(realpath -m "$1") ;;
@@ -118,10 +125,8 @@ mkdir -p "$out"
 for arch in "${arches[@]}"; do
     dir=${build_dir[$arch]}
     if [ "$do_build" = 1 ]; then
-        # TOVRIK_BUILD_GUI is the Qt window; the Windows build makes its own window.
-        cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/${toolchain[$arch]}" \
-            -DCMAKE_BUILD_TYPE=Release -DTOVRIK_BUILD_TESTS=OFF -DTOVRIK_BUILD_GUI=OFF \
-            -DTOVRIK_WERROR=ON >/dev/null
+        cmake -S "$root" -B "$dir" -C "$root/cmake/windows-package.cmake" \
+            -DCMAKE_TOOLCHAIN_FILE="$root/cmake/${toolchain[$arch]}" >/dev/null
         cmake --build "$dir" -j "$(nproc)" --target tovrik_win32 tovrik-cli
     fi
     stage=$work/stage-$arch
@@ -131,15 +136,23 @@ for arch in "${arches[@]}"; do
         check_program "$arch" "$dir/bin/$program"
         "${triplet[$arch]}-strip" -o "$stage/$program" "$dir/bin/$program"
     done
-    # Notepad and every editor on Windows read UTF-8 with a byte-order mark and CRLF line ends.
-    { printf '\xef\xbb\xbf'; sed 's/\r*$/\r/' "$root/packaging/windows/guide-ja.txt"; } \
-        >"$stage/guide-ja.txt"
+done
+
+# The guide, one file for every package.
+if [ -z "$guide" ]; then
+    guide=$work/guide-ja.html
+    no_build=()
+    [ "$do_build" = 1 ] || no_build=(--no-build)
+    "$root/scripts/make-guide.sh" --build "$build" "${no_build[@]}" "$guide"
+fi
+for arch in "${arches[@]}"; do
+    cp "$guide" "$work/stage-$arch/guide-ja.html"
 done
 
 echo "package-windows: version $version"
 if [[ " ${arches[*]} " == *" x86 "* ]]; then
     # No installer for x86: it is the exception, for offices whose driver forces it.
-    (cd "$work/stage-x86" && zip -q -X "$work/tovrik-$version-x86.zip" "${programs[@]}" guide-ja.txt)
+    (cd "$work/stage-x86" && zip -q -X "$work/tovrik-$version-x86.zip" "${programs[@]}" guide-ja.html)
     mv -f "$work/tovrik-$version-x86.zip" "$out/"
     ls -l "$out/tovrik-$version-x86.zip"
 fi
@@ -166,6 +179,6 @@ for text in "$window_name" "$guide_name"; do
     grep -qF "	$text	" <<<"$shortcuts" || fail "$name.msi lacks the shortcut \"$text\""
 done
 
-(cd "$stage" && zip -q -X "$work/$name.zip" "${programs[@]}" guide-ja.txt)
+(cd "$stage" && zip -q -X "$work/$name.zip" "${programs[@]}" guide-ja.html)
 mv -f "$msi" "$work/$name.zip" "$out/"
 ls -l "$out/$name.msi" "$out/$name.zip"

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The Windows package as an office installs it, under Wine in a fresh prefix (scripts/wine-run,
-# Japanese locale): msiexec /i /qn installs the programs, the guide and the Start-menu shortcuts;
-# the installed tovrik-cli.exe corrects a demo suite database over 2019/04 (as scripts/demo.sh
-# sets it up); msiexec /x /qn removes the programs, shortcuts and registration and leaves the
-# suite's settings file and a server settings file beside the programs as they were. Everything
-# the test makes is removed at its end, the Wine prefix's processes included.
+# Japanese locale): msiexec /i /qn installs the programs, the guide guide-ja.html and the
+# Start-menu shortcuts; the installed tovrik-cli.exe corrects a demo suite database over 2019/04
+# (as scripts/demo.sh sets it up); msiexec /x /qn removes the programs, shortcuts and
+# registration and leaves the suite's settings file and a server settings file beside the
+# programs as they were. Everything the test makes is removed at its end, the Wine prefix's
+# processes included. (tests/package/guide-browser-test.sh opens the guide in a browser.)
 #
 # Usage: tests/package/windows-install-test.sh <tovrik-*.msi> [tovrik-sample-db]
 #   tovrik-sample-db  the Linux tool that creates the demo database
@@ -73,13 +74,13 @@ if [ "$status" != 0 ]; then
     iconv -c -f CP932 -t UTF-8 "$work/install.log" | tail -n 30 >&2 || true
     exit 1
 fi
-for file in tovrik.exe tovrik-cli.exe guide-ja.txt; do
+for file in tovrik.exe tovrik-cli.exe guide-ja.html; do
     check "installed $file" test -s "$program_dir/$file"
 done
 expected_shortcuts=$'Nuvral日付修正 操作ガイド.lnk\nNuvral日付修正.lnk'
 check "Start-menu shortcuts" test "$(shortcuts)" = "$expected_shortcuts"
 check "shortcut Nuvral日付修正 starts tovrik.exe" shortcut_to 'Nuvral日付修正' tovrik.exe
-check "shortcut to the guide" shortcut_to 'Nuvral日付修正 操作ガイド' guide-ja.txt
+check "shortcut to the guide" shortcut_to 'Nuvral日付修正 操作ガイド' guide-ja.html
 check "registered per machine ($uninstall_key)" registered
 
 # A demo suite: the database through the SQLite ODBC driver, the data source in an ODBCSYSINI
@@ -116,7 +117,7 @@ echo "windows-install-test: msiexec /x $(basename "$msi") /qn"
 status=0
 win msiexec /x "$(winpath "$msi")" /qn || status=$?
 check "msiexec /x exit status 0 (was $status)" test "$status" = 0
-for file in tovrik.exe tovrik-cli.exe guide-ja.txt; do
+for file in tovrik.exe tovrik-cli.exe guide-ja.html; do
     check "$file removed" test ! -e "$program_dir/$file"
 done
 check "shortcuts removed" test -z "$(shortcuts)"
