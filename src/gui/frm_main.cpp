@@ -1,6 +1,6 @@
 #include "gui/frm_main.h"
 
-#include <algorithm>
+#include <vector>
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -21,21 +21,13 @@ namespace tovrik {
 
 namespace {
 
-constexpr int kClientWidth = 312;
-constexpr int kClientHeight = 224;
-// Pixel sizes of the fonts at 96 dpi: 12 pt, 14.25 pt and the window default of 9 pt.
-constexpr int kLabelFontPixels = 16;
-constexpr int kPickerFontPixels = 19;
-
-QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, const QRect& rect) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(name));
-    // Database names and run texts are shown as they are, never interpreted as markup.
-    label->setTextFormat(Qt::PlainText);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label->setGeometry(rect);
-    return label;
+// One of the form's fonts in Qt's device-independent pixels, which are those of 96 dpi: Qt
+// scales them, with everything else, by the screen's scale factor.
+QFont FormQFont(FormFont font) {
+    return GothicFont(FontPixels(font, kFormDpi), font == FormFont::Picker);
 }
+
+QRect ToQRect(const FormRect& rect) { return {rect.Left, rect.Top, rect.Width, rect.Height}; }
 
 }  // namespace
 
@@ -69,78 +61,76 @@ frmMain::~frmMain() = default;
 void frmMain::BuildControls() {
     InitIconResources();
     setObjectName(QStringLiteral("frmMain"));
-    setWindowTitle(QStringLiteral("Nuvral日付修正"));
+    setWindowTitle(QString::fromUtf8(kFormCaption));
     QIcon icon;
     icon.addFile(QStringLiteral(":/icons/tovrik16.png"), QSize(16, 16));
     icon.addFile(QStringLiteral(":/icons/tovrik32.png"), QSize(32, 32));
     setWindowIcon(icon);
-    setFont(GothicFont(kDefaultFontPixels));
-    setFixedSize(kClientWidth, kClientHeight);
+    setFont(FormQFont(FormFont::WindowDefault));
+    setFixedSize(kFormClientSize.Width, kFormClientSize.Height);
 
-    // Created in this order so that the pickers lie above Label1, whose box they overlap.
-    Label1 = MakeLabel(this, "Label1", QStringLiteral("読込年月"), QRect(8, 8, 73, 25));
-    Label1->setFont(GothicFont(kLabelFontPixels));
-
-    dtpInputDate = new MonthEdit(this);
-    dtpInputDate->setObjectName(QStringLiteral("dtpInputDate"));
-    dtpInputDate->setFont(GothicFont(kPickerFontPixels, true));
-    dtpInputDate->setGeometry(72, 0, 97, 25);
-
-    Label4 = MakeLabel(this, "Label4", QStringLiteral("～"), QRect(176, 8, 17, 17));
-
-    dtpInputEnd = new MonthEdit(this);
-    dtpInputEnd->setObjectName(QStringLiteral("dtpInputEnd"));
-    dtpInputEnd->setFont(GothicFont(kPickerFontPixels, true));
-    dtpInputEnd->setGeometry(200, 0, 97, 25);
-
-    pbrCount = new QProgressBar(this);
-    pbrCount->setObjectName(QStringLiteral("pbrCount"));
-    pbrCount->setRange(0, 100);
-    pbrCount->setValue(0);
-    pbrCount->setTextVisible(false);
-    pbrCount->setGeometry(8, 32, 297, 17);
-
-    Label2 = MakeLabel(this, "Label2", QString(), QRect(8, 56, 289, 57));
-    Label2->setFont(GothicFont(kLabelFontPixels));
-    Label2->setWordWrap(true);
-
-    Label5 = MakeLabel(this, "Label5", QString(), QRect(8, 128, 177, 17));
-
-    Label3 =
-        MakeLabel(this, "Label3", QStringLiteral("接続データベース："), QRect(8, 152, 289, 25));
-    Label3->setFont(GothicFont(kLabelFontPixels));
-
-    cmdStart = new QPushButton(QStringLiteral("開始"), this);
-    cmdStart->setObjectName(QStringLiteral("cmdStart"));
-    cmdStart->setGeometry(128, 184, 81, 33);
-    cmdStart->setAutoDefault(false);
-
-    cmdEnd = new QPushButton(QStringLiteral("閉じる"), this);
-    cmdEnd->setObjectName(QStringLiteral("cmdEnd"));
-    cmdEnd->setGeometry(224, 184, 81, 33);
-    cmdEnd->setAutoDefault(false);
-
-    for (QWidget* passive : {static_cast<QWidget*>(Label1), static_cast<QWidget*>(Label2),
-                             static_cast<QWidget*>(Label3), static_cast<QWidget*>(Label4),
-                             static_cast<QWidget*>(Label5), static_cast<QWidget*>(pbrCount)}) {
-        passive->setFocusPolicy(Qt::NoFocus);
+    // Qt stacks each widget above those created before it: the form's stacking order, topmost
+    // first, is created from its end.
+    for (std::size_t row = kFormControls.size(); row-- > 0;) {
+        controls_[row] = CreateControl(kFormControls[row]);
     }
-    for (QWidget* active : {static_cast<QWidget*>(dtpInputDate), static_cast<QWidget*>(cmdStart),
-                            static_cast<QWidget*>(cmdEnd), static_cast<QWidget*>(dtpInputEnd)}) {
-        active->setFocusPolicy(Qt::StrongFocus);
+    const std::vector<FormControl> focusOrder = FormFocusOrder();
+    for (std::size_t place = 1; place < focusOrder.size(); ++place) {
+        setTabOrder(Control<QWidget>(focusOrder[place - 1]), Control<QWidget>(focusOrder[place]));
     }
-    setTabOrder(dtpInputDate, cmdStart);
-    setTabOrder(cmdStart, cmdEnd);
-    setTabOrder(cmdEnd, dtpInputEnd);
-    dtpInputDate->setFocus(Qt::OtherFocusReason);
+    Control<QWidget>(focusOrder.front())->setFocus(Qt::OtherFocusReason);
 
-    connect(cmdStart, &QPushButton::clicked, this, [this] { logic_.cmdStart_Click(); });
-    connect(cmdEnd, &QPushButton::clicked, this, [this] { logic_.cmdEnd_Click(); });
+    auto* start = Control<QPushButton>(FormControl::cmdStart);
+    auto* end = Control<QPushButton>(FormControl::cmdEnd);
+    connect(start, &QPushButton::clicked, this, [this] { logic_.cmdStart_Click(); });
+    connect(end, &QPushButton::clicked, this, [this] { logic_.cmdEnd_Click(); });
 
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect available = screen->availableGeometry();
-        move(available.center() - QPoint(kClientWidth / 2, kClientHeight / 2));
+        move(available.center() - QPoint(kFormClientSize.Width / 2, kFormClientSize.Height / 2));
     }
+}
+
+QWidget* frmMain::CreateControl(const FormControlSpec& spec) {
+    const QString text = QString::fromUtf8(spec.Text);
+    QWidget* control = nullptr;
+    switch (spec.Kind) {
+        case ControlKind::Label:
+        case ControlKind::MultiLineLabel: {
+            auto* label = new QLabel(text, this);
+            // Database names and run texts are shown as they are, never interpreted as markup.
+            label->setTextFormat(Qt::PlainText);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            label->setWordWrap(spec.Kind == ControlKind::MultiLineLabel);
+            control = label;
+            break;
+        }
+        case ControlKind::MonthPicker:
+            control = new MonthEdit(this);
+            break;
+        case ControlKind::ProgressBar: {
+            auto* bar = new QProgressBar(this);
+            bar->setRange(0, kInitialProgressMaximum);
+            bar->setValue(0);
+            bar->setTextVisible(false);
+            control = bar;
+            break;
+        }
+        case ControlKind::CommandButton: {
+            auto* button = new QPushButton(text, this);
+            button->setAutoDefault(false);
+            control = button;
+            break;
+        }
+    }
+    control->setObjectName(QString::fromLatin1(spec.Name));
+    control->setGeometry(ToQRect(spec.Bounds));
+    // The window default font and None: the window's own font, inherited.
+    if (spec.Font == FormFont::Label || spec.Font == FormFont::Picker) {
+        control->setFont(FormQFont(spec.Font));
+    }
+    control->setFocusPolicy(spec.FocusPlace == kNoFocus ? Qt::NoFocus : Qt::StrongFocus);
+    return control;
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
@@ -149,36 +139,36 @@ void frmMain::closeEvent(QCloseEvent* event) {
 }
 
 void frmMain::SetLabelText(FormLabel label, const std::string& text) {
-    QLabel* target = label == FormLabel::Label2   ? Label2
-                     : label == FormLabel::Label3 ? Label3
-                                                  : Label5;
-    target->setText(ToDisplayText(text));
+    Control<QLabel>(ControlOf(label))->setText(ToDisplayText(text));
 }
 
 void frmMain::SetProgressMaximum(int maximum) {
-    // A maximum equal to the minimum would turn the bar into a busy indicator.
-    pbrCount->setMaximum(std::max(maximum, 1));
+    Control<QProgressBar>(FormControl::pbrCount)->setMaximum(ProgressBarMaximum(maximum));
 }
 
-void frmMain::SetProgressValue(int value) { pbrCount->setValue(value); }
+void frmMain::SetProgressValue(int value) {
+    Control<QProgressBar>(FormControl::pbrCount)->setValue(value);
+}
 
 void frmMain::SetButtonEnabled(FormButton button, bool enabled) {
-    (button == FormButton::cmdStart ? cmdStart : cmdEnd)->setEnabled(enabled);
+    Control<QPushButton>(ControlOf(button))->setEnabled(enabled);
 }
 
-MonthEdit* frmMain::Picker(FormPicker picker) const {
-    return picker == FormPicker::dtpInputDate ? dtpInputDate : dtpInputEnd;
+DateTime frmMain::PickerValue(FormPicker picker) const {
+    return Control<MonthEdit>(ControlOf(picker))->Value();
 }
-
-DateTime frmMain::PickerValue(FormPicker picker) const { return Picker(picker)->Value(); }
 
 void frmMain::SetPickerValue(FormPicker picker, const DateTime& value) {
-    Picker(picker)->SetValue(value);
+    Control<MonthEdit>(ControlOf(picker))->SetValue(value);
 }
 
-bool frmMain::StartHasFocus() const { return cmdStart->hasFocus(); }
+bool frmMain::StartHasFocus() const {
+    return Control<QPushButton>(FormControl::cmdStart)->hasFocus();
+}
 
-void frmMain::FocusStart() { cmdStart->setFocus(Qt::OtherFocusReason); }
+void frmMain::FocusStart() {
+    Control<QPushButton>(FormControl::cmdStart)->setFocus(Qt::OtherFocusReason);
+}
 
 void frmMain::ProcessPendingEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 

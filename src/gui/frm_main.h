@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -9,12 +10,10 @@
 #include "common/message_box.h"
 #include "platform/platform.h"
 #include "startup/start_state.h"
+#include "window/main_window_form.h"
 #include "window/main_window_logic.h"
 
 class QCloseEvent;
-class QLabel;
-class QProgressBar;
-class QPushButton;
 
 namespace tovrik {
 
@@ -64,32 +63,28 @@ protected:
 
 private:
     void BuildControls();
-    MonthEdit* Picker(FormPicker picker) const;
+    QWidget* CreateControl(const FormControlSpec& spec);
+    // The control of the form, of the class its kind is created with.
+    template <typename Widget>
+    Widget* Control(FormControl control) const {
+        return static_cast<Widget*>(controls_[FormRowOf(control)]);
+    }
 
     std::unique_ptr<MessageBoxes> ownBoxes_;
     ExitAction exitProgram_;
-
-    QLabel* Label1 = nullptr;
-    QLabel* Label2 = nullptr;
-    QLabel* Label3 = nullptr;
-    QLabel* Label4 = nullptr;
-    QLabel* Label5 = nullptr;
-    MonthEdit* dtpInputDate = nullptr;
-    MonthEdit* dtpInputEnd = nullptr;
-    QProgressBar* pbrCount = nullptr;
-    QPushButton* cmdStart = nullptr;
-    QPushButton* cmdEnd = nullptr;
+    // In the order of kFormControls; each named as the suite names it (objectName).
+    std::array<QWidget*, kFormControls.size()> controls_{};
 
     // Declared last: it reaches the controls above from the constructor's Form_Load on.
     MainWindowLogic logic_;
 };
 
-// The window's Japanese gothic font at a pixel size (at 96 dpi: 12 pt = 16 px, 14.25 pt = 19 px,
-// 9 pt = 12 px): the suite's Windows family "ＭＳ Ｐゴシック" first, then the IPA gothic fonts
-// that Linux has. `narrowDigits` prefers IPAGothic, whose half-width digits are as wide as the
-// Windows font's; IPAPGothic's wider digits would not fit "yyyy/MM" into the pickers.
+// The window's Japanese gothic font at a pixel size: the form's Windows family kFormFontFamily
+// first, then the IPA gothic fonts that Linux has. `narrowDigits` prefers IPAGothic, whose
+// half-width digits are as wide as the Windows font's; IPAPGothic's wider digits would not fit
+// "yyyy/MM" into the pickers.
 QFont GothicFont(int pixelSize, bool narrowDigits = false);
 // The window default font's pixel size (9 pt): buttons, Label4, Label5 and message boxes.
-inline constexpr int kDefaultFontPixels = 12;
+inline constexpr int kDefaultFontPixels = FontPixels(FormFont::WindowDefault, kFormDpi);
 
 }  // namespace tovrik

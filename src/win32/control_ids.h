@@ -1,5 +1,7 @@
 #pragma once
 
+#include "window/main_window_form.h"
+
 // The control identifiers of the Windows frmMain, by the suite's control names. Outside tools
 // (accessibility software, the window's end-to-end test) find the controls by them.
 namespace tovrik::win32 {
@@ -17,7 +19,33 @@ enum ControlId : int {
     kCmdEnd = 132,
 };
 
-// The window class of frmMain; its caption is "Nuvral日付修正".
+constexpr ControlId ControlIdOf(FormControl control) {
+    switch (control) {
+        case FormControl::Label1:
+            return kLabel1;
+        case FormControl::Label2:
+            return kLabel2;
+        case FormControl::Label3:
+            return kLabel3;
+        case FormControl::Label4:
+            return kLabel4;
+        case FormControl::Label5:
+            return kLabel5;
+        case FormControl::dtpInputDate:
+            return kDtpInputDate;
+        case FormControl::dtpInputEnd:
+            return kDtpInputEnd;
+        case FormControl::pbrCount:
+            return kPbrCount;
+        case FormControl::cmdStart:
+            return kCmdStart;
+        case FormControl::cmdEnd:
+            break;
+    }
+    return kCmdEnd;
+}
+
+// The window class of frmMain; its caption is kFormCaption.
 inline constexpr wchar_t kMainWindowClass[] = L"TovrikFrmMain";
 
 }  // namespace tovrik::win32

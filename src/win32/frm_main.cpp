@@ -17,52 +17,33 @@ namespace tovrik::win32 {
 
 namespace {
 
-constexpr int kClientWidth = 312;
-constexpr int kClientHeight = 224;
 constexpr DWORD kWindowStyle =
     WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
 
-// The suite's fonts: "ＭＳ Ｐゴシック" at 12 pt (labels), 14.25 pt (pickers) and the window
-// default of 9 pt (buttons, Label4, Label5).
-enum class FontKind { Window, Label, Picker, None };
-
-struct ControlSpec {
-    int Id;
-    const wchar_t* ClassName;
-    const wchar_t* Text;
+struct ControlClass {
+    const wchar_t* Name;
     DWORD Style;
-    // Pixels at 96 dpi.
-    int Left;
-    int Top;
-    int Width;
-    int Height;
-    FontKind Font;
 };
 
-constexpr DWORD kLabel = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | SS_NOPREFIX;
-constexpr DWORD kActive = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP;
-
-// The form. The order is the controls' z-order: the four that take the focus first, in the
-// focus order (dtpInputDate, cmdStart, cmdEnd, dtpInputEnd), so that Tab follows it; the labels
-// last, beneath every other control, as the suite's form draws them (Label1's box overlaps the
-// first picker and the bar's top edge).
-constexpr ControlSpec kControls[] = {
-    {kDtpInputDate, DATETIMEPICK_CLASSW, L"", kActive | DTS_UPDOWN, 72, 0, 97, 25,
-     FontKind::Picker},
-    {kCmdStart, WC_BUTTONW, L"開始", kActive | BS_PUSHBUTTON, 128, 184, 81, 33, FontKind::Window},
-    {kCmdEnd, WC_BUTTONW, L"閉じる", kActive | BS_PUSHBUTTON, 224, 184, 81, 33, FontKind::Window},
-    {kDtpInputEnd, DATETIMEPICK_CLASSW, L"", kActive | DTS_UPDOWN, 200, 0, 97, 25,
-     FontKind::Picker},
-    {kPbrCount, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 8, 32, 297, 17,
-     FontKind::None},
-    {kLabel1, WC_STATICW, L"読込年月", kLabel | SS_LEFTNOWORDWRAP, 8, 8, 73, 25, FontKind::Label},
-    {kLabel4, WC_STATICW, L"～", kLabel | SS_LEFTNOWORDWRAP, 176, 8, 17, 17, FontKind::Window},
-    {kLabel2, WC_STATICW, L"", kLabel | SS_LEFT, 8, 56, 289, 57, FontKind::Label},
-    {kLabel5, WC_STATICW, L"", kLabel | SS_LEFTNOWORDWRAP, 8, 128, 177, 17, FontKind::Window},
-    {kLabel3, WC_STATICW, L"接続データベース：", kLabel | SS_LEFTNOWORDWRAP, 8, 152, 289, 25,
-     FontKind::Label},
-};
+// The common control of each kind of the form's controls. Those that take the focus are tab
+// stops as well.
+ControlClass ClassOf(ControlKind kind) {
+    constexpr DWORD kChild = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
+    switch (kind) {
+        case ControlKind::Label:
+            return {WC_STATICW, kChild | SS_NOPREFIX | SS_LEFTNOWORDWRAP};
+        case ControlKind::MultiLineLabel:
+            return {WC_STATICW, kChild | SS_NOPREFIX | SS_LEFT};
+        case ControlKind::MonthPicker:
+            return {DATETIMEPICK_CLASSW, kChild | DTS_UPDOWN};
+        case ControlKind::ProgressBar:
+            return {PROGRESS_CLASSW, kChild};
+        case ControlKind::CommandButton:
+            break;
+    }
+    return {WC_BUTTONW, kChild | BS_PUSHBUTTON};
+}
 
 // A user32 function of newer Windows versions, or null where it is missing (before Windows 10
 // 1607), so that the program still starts there.
@@ -93,21 +74,18 @@ void AdjustForDpi(RECT& rect, UINT dpi) {
     }
 }
 
-int Scale(int pixelsAt96, UINT dpi) {
-    return MulDiv(pixelsAt96, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI);
-}
-
-UniqueFont GothicFont(int hundredthsOfPoint, UINT dpi) {
-    LOGFONTW font{};
-    font.lfHeight = -MulDiv(hundredthsOfPoint, static_cast<int>(dpi), 72 * 100);
-    font.lfWeight = FW_NORMAL;
-    font.lfCharSet = SHIFTJIS_CHARSET;
-    font.lfOutPrecision = OUT_DEFAULT_PRECIS;
-    font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
-    font.lfQuality = DEFAULT_QUALITY;
-    font.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
-    wcscpy_s(font.lfFaceName, LF_FACESIZE, L"ＭＳ Ｐゴシック");
-    return UniqueFont(CreateFontIndirectW(&font));
+// The form's font family at a character height of `pixels`.
+UniqueFont FormHFont(int pixels) {
+    LOGFONTW logFont{};
+    logFont.lfHeight = -pixels;
+    logFont.lfWeight = FW_NORMAL;
+    logFont.lfCharSet = SHIFTJIS_CHARSET;
+    logFont.lfOutPrecision = OUT_DEFAULT_PRECIS;
+    logFont.lfClipPrecision = CLIP_DEFAULT_PRECIS;
+    logFont.lfQuality = DEFAULT_QUALITY;
+    logFont.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
+    wcscpy_s(logFont.lfFaceName, LF_FACESIZE, Utf8ToWide(kFormFontFamily).c_str());
+    return UniqueFont(CreateFontIndirectW(&logFont));
 }
 
 // The program's icon at the size of the given system metrics; shared, so never destroyed.
@@ -116,24 +94,6 @@ HICON ProgramIcon(HINSTANCE instance, int widthMetric, int heightMetric) {
                                          GetSystemMetrics(widthMetric),
                                          GetSystemMetrics(heightMetric), LR_SHARED));
 }
-
-int LabelId(FormLabel label) {
-    switch (label) {
-        case FormLabel::Label2:
-            return kLabel2;
-        case FormLabel::Label3:
-            return kLabel3;
-        case FormLabel::Label5:
-            break;
-    }
-    return kLabel5;
-}
-
-int PickerId(FormPicker picker) {
-    return picker == FormPicker::dtpInputDate ? kDtpInputDate : kDtpInputEnd;
-}
-
-int ButtonId(FormButton button) { return button == FormButton::cmdStart ? kCmdStart : kCmdEnd; }
 
 }  // namespace
 
@@ -152,9 +112,9 @@ frmMain::frmMain(HINSTANCE instance, StartState& state, const Clock& clock, Mess
     if (RegisterClassExW(&windowClass) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
         throw std::runtime_error("RegisterClassExW failed");
     }
-    window_.reset(CreateWindowExW(kWindowExStyle, kMainWindowClass, L"Nuvral日付修正", kWindowStyle,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance_,
-                                  this));
+    window_.reset(CreateWindowExW(kWindowExStyle, kMainWindowClass,
+                                  Utf8ToWide(kFormCaption).c_str(), kWindowStyle, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance_, this));
     if (!window_) throw std::runtime_error("CreateWindowExW failed");
     try {
         CreateControls();
@@ -174,52 +134,47 @@ frmMain::~frmMain() {
 }
 
 void frmMain::CreateControls() {
-    for (const ControlSpec& spec : kControls) {
+    // Each control goes beneath those created before it: the form's stacking order, topmost
+    // first, is its order of creation.
+    for (const FormControlSpec& spec : kFormControls) {
+        const ControlClass controlClass = ClassOf(spec.Kind);
+        const DWORD style = controlClass.Style | (spec.FocusPlace != kNoFocus ? WS_TABSTOP : 0);
         const HWND control = CreateWindowExW(
-            0, spec.ClassName, spec.Text, spec.Style, spec.Left, spec.Top, spec.Width, spec.Height,
-            handle_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.Id)), instance_, nullptr);
+            0, controlClass.Name, Utf8ToWide(spec.Text).c_str(), style, spec.Bounds.Left,
+            spec.Bounds.Top, spec.Bounds.Width, spec.Bounds.Height, handle_,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlIdOf(spec.Control))), instance_,
+            nullptr);
         if (control == nullptr) throw std::runtime_error("CreateWindowExW failed for a control");
+        if (spec.Kind == ControlKind::MonthPicker) {
+            SendMessageW(control, DTM_SETFORMATW, 0, reinterpret_cast<LPARAM>(L"yyyy'/'MM"));
+        }
     }
-    for (const int picker : {kDtpInputDate, kDtpInputEnd}) {
-        SendMessageW(Control(picker), DTM_SETFORMATW, 0, reinterpret_cast<LPARAM>(L"yyyy'/'MM"));
-    }
-    SendMessageW(Control(kPbrCount), PBM_SETRANGE32, 0, progressMaximum_);
+    SendMessageW(Control(FormControl::pbrCount), PBM_SETRANGE32, 0, progressMaximum_);
 }
 
 void frmMain::LayOut(UINT dpi, const RECT* placement) {
     dpi_ = dpi;
-    UniqueFont windowFont = GothicFont(900, dpi);
-    UniqueFont labelFont = GothicFont(1200, dpi);
-    UniqueFont pickerFont = GothicFont(1425, dpi);
-    for (const ControlSpec& spec : kControls) {
-        const HWND control = Control(spec.Id);
-        HFONT font = nullptr;
-        switch (spec.Font) {
-            case FontKind::Window:
-                font = windowFont.get();
-                break;
-            case FontKind::Label:
-                font = labelFont.get();
-                break;
-            case FontKind::Picker:
-                font = pickerFont.get();
-                break;
-            case FontKind::None:
-                break;
+    const FormLayout layout = LayOutForm(static_cast<int>(dpi));
+    Fonts fonts;
+    for (const FormFont font : {FormFont::WindowDefault, FormFont::Label, FormFont::Picker}) {
+        fonts[static_cast<std::size_t>(font)] = FormHFont(layout.FontPixelsOf(font));
+    }
+    for (std::size_t row = 0; row < kFormControls.size(); ++row) {
+        const FormControlSpec& spec = kFormControls[row];
+        const HWND control = Control(spec.Control);
+        if (spec.Font != FormFont::None) {
+            SendMessageW(control, WM_SETFONT,
+                         reinterpret_cast<WPARAM>(fonts[static_cast<std::size_t>(spec.Font)].get()),
+                         TRUE);
         }
-        if (font != nullptr) {
-            SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-        }
-        SetWindowPos(control, nullptr, Scale(spec.Left, dpi), Scale(spec.Top, dpi),
-                     Scale(spec.Width, dpi), Scale(spec.Height, dpi),
+        const FormRect& bounds = layout.Bounds[row];
+        SetWindowPos(control, nullptr, bounds.Left, bounds.Top, bounds.Width, bounds.Height,
                      SWP_NOZORDER | SWP_NOACTIVATE);
     }
     // The controls use the new fonts now: the old ones may go.
-    defaultFont_ = std::move(windowFont);
-    labelFont_ = std::move(labelFont);
-    pickerFont_ = std::move(pickerFont);
+    fonts_ = std::move(fonts);
 
-    RECT frame{0, 0, Scale(kClientWidth, dpi), Scale(kClientHeight, dpi)};
+    RECT frame{0, 0, layout.Client.Width, layout.Client.Height};
     AdjustForDpi(frame, dpi);
     const int width = frame.right - frame.left;
     const int height = frame.bottom - frame.top;
@@ -242,7 +197,7 @@ void frmMain::LayOut(UINT dpi, const RECT* placement) {
 void frmMain::Show(int showCommand) {
     ShowWindow(handle_, showCommand);
     UpdateWindow(handle_);
-    SetFocus(Control(kDtpInputDate));
+    SetFocus(Control(FormFocusOrder().front()));
     // Once the window is painted and the loop runs: the months hint.
     PostMessageW(handle_, kShownMessage, 0, 0);
 }
@@ -328,7 +283,7 @@ void frmMain::OnActivate(bool active) {
     if (focusBeforeDeactivation_ != nullptr && IsChild(handle_, focusBeforeDeactivation_)) {
         SetFocus(focusBeforeDeactivation_);
     } else {
-        SetFocus(Control(kDtpInputDate));
+        SetFocus(Control(FormFocusOrder().front()));
     }
 }
 
@@ -338,20 +293,19 @@ void frmMain::OnDpiChanged(UINT dpi, const RECT& suggested) {
 }
 
 void frmMain::SetLabelText(FormLabel label, const std::string& text) {
-    SetWindowTextW(Control(LabelId(label)), Utf8ToWide(text).c_str());
+    SetWindowTextW(Control(ControlOf(label)), Utf8ToWide(text).c_str());
 }
 
 void frmMain::SetProgressMaximum(int maximum) {
-    // A maximum equal to the minimum would leave the bar without a range.
-    progressMaximum_ = std::max(maximum, 1);
-    SendMessageW(Control(kPbrCount), PBM_SETRANGE32, 0, progressMaximum_);
+    progressMaximum_ = ProgressBarMaximum(maximum);
+    SendMessageW(Control(FormControl::pbrCount), PBM_SETRANGE32, 0, progressMaximum_);
 }
 
 void frmMain::SetProgressValue(int value) {
     // The themed bar of Windows animates a growing value and so lags behind the run (a full bar
     // at the end would show as nearly empty); a falling value is drawn at once. So each value
     // is reached from one above it, the full bar through a range one wider.
-    const HWND bar = Control(kPbrCount);
+    const HWND bar = Control(FormControl::pbrCount);
     const int shown = std::clamp(value, 0, progressMaximum_);
     if (shown < progressMaximum_) {
         SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(shown + 1), 0);
@@ -365,7 +319,7 @@ void frmMain::SetProgressValue(int value) {
 }
 
 void frmMain::SetButtonEnabled(FormButton button, bool enabled) {
-    const HWND control = Control(ButtonId(button));
+    const HWND control = Control(ControlOf(button));
     // A disabled control keeps the focus on Windows, and the keyboard would then reach nothing:
     // the focus moves on to the next control first, as the dialog manager would move it.
     if (!enabled && GetFocus() == control) {
@@ -377,7 +331,7 @@ void frmMain::SetButtonEnabled(FormButton button, bool enabled) {
 
 DateTime frmMain::PickerValue(FormPicker picker) const {
     SYSTEMTIME time{};
-    if (SendMessageW(Control(PickerId(picker)), DTM_GETSYSTEMTIME, 0,
+    if (SendMessageW(Control(ControlOf(picker)), DTM_GETSYSTEMTIME, 0,
                      reinterpret_cast<LPARAM>(&time)) != GDT_VALID) {
         return kInitialInputEnd;
     }
@@ -402,13 +356,13 @@ void frmMain::SetPickerValue(FormPicker picker, const DateTime& value) {
     time.wMinute = static_cast<WORD>(value.Minute);
     time.wSecond = static_cast<WORD>(value.Second);
     time.wMilliseconds = static_cast<WORD>(value.Fraction / 1'000'000u);
-    SendMessageW(Control(PickerId(picker)), DTM_SETSYSTEMTIME, GDT_VALID,
+    SendMessageW(Control(ControlOf(picker)), DTM_SETSYSTEMTIME, GDT_VALID,
                  reinterpret_cast<LPARAM>(&time));
 }
 
-bool frmMain::StartHasFocus() const { return GetFocus() == Control(kCmdStart); }
+bool frmMain::StartHasFocus() const { return GetFocus() == Control(FormControl::cmdStart); }
 
-void frmMain::FocusStart() { SetFocus(Control(kCmdStart)); }
+void frmMain::FocusStart() { SetFocus(Control(FormControl::cmdStart)); }
 
 void frmMain::ProcessPendingEvents() {
     MSG message;

@@ -2,9 +2,13 @@
 
 #include <windows.h>
 
+#include <array>
+#include <cstddef>
+
 #include "common/message_box.h"
 #include "platform/platform.h"
 #include "startup/start_state.h"
+#include "win32/control_ids.h"
 #include "win32/win32_support.h"
 #include "window/main_window_logic.h"
 
@@ -52,6 +56,7 @@ private:
     // `placement` when given, otherwise centred on the work area of the window's monitor.
     void LayOut(UINT dpi, const RECT* placement);
     HWND Control(int id) const { return GetDlgItem(handle_, id); }
+    HWND Control(FormControl control) const { return Control(ControlIdOf(control)); }
 
     // MainWindowControls
     void SetLabelText(FormLabel label, const std::string& text) override;
@@ -68,11 +73,11 @@ private:
 
     HINSTANCE instance_;
     UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
-    int progressMaximum_ = 100;
+    int progressMaximum_ = kInitialProgressMaximum;
     HWND focusBeforeDeactivation_ = nullptr;
-    UniqueFont defaultFont_;
-    UniqueFont labelFont_;
-    UniqueFont pickerFont_;
+    // The form's fonts at dpi_, by FormFont (None has none).
+    using Fonts = std::array<UniqueFont, static_cast<std::size_t>(FormFont::None)>;
+    Fonts fonts_;
     // Declared after the fonts: the controls that use them are destroyed first. `handle_` is
     // the same window, known from its first message on and null once it is destroyed.
     UniqueWindow window_;

@@ -153,11 +153,10 @@ click() {
     xdotool mousemove "$1" "$2" click 1
 }
 
-# The window's client area on the screen, from Label1 at (8, 8).
+# A picture of the window's client area, as the last state read shows it.
 shot() {
-    local left top
-    read -r left top < <(awk -F '\t' '$1 == "Label1" { print $3 - 8, $4 - 8 }' "$state_file")
-    import -window root -crop "312x224+$left+$top" +repage "$shots/$1.png"
+    import -window root -crop "$(field frmMain 5)x$(field frmMain 6)+$(field frmMain 3)+$(field frmMain 4)" \
+        +repage "$shots/$1.png"
 }
 
 # check_rows <name> <from> <to> all|part: every row of the four tables of <name>.db against its

@@ -4,8 +4,10 @@
 //
 //   tovrik-window-probe state   one line per control: name, enabled (0/1), its box on the
 //                               screen (left top width height) and its text (line breaks as
-//                               " | "; the bar: value/maximum), tab-separated; then the line
-//                               "focus <name>"
+//                               " | "; the bar: value/maximum), tab-separated; the same for
+//                               the window itself (name frmMain, its client area, its caption)
+//                               and for each picker's up-down arrows (name dtpInputDate.arrows,
+//                               no text); then the line "focus <name>"
 //   tovrik-window-probe close   the window's own close command, as its title bar's X gives it
 //
 // Exit status 0, or 3 when no frmMain is open.
@@ -22,18 +24,6 @@
 namespace {
 
 using namespace tovrik::win32;
-
-struct NamedControl {
-    int Id;
-    const char* Name;
-};
-
-constexpr NamedControl kControls[] = {
-    {kLabel1, "Label1"},           {kLabel2, "Label2"},     {kLabel3, "Label3"},
-    {kLabel4, "Label4"},           {kLabel5, "Label5"},     {kDtpInputDate, "dtpInputDate"},
-    {kDtpInputEnd, "dtpInputEnd"}, {kPbrCount, "pbrCount"}, {kCmdStart, "cmdStart"},
-    {kCmdEnd, "cmdEnd"},
-};
 
 constexpr UINT kAnswerTimeoutMs = 5000;
 
@@ -67,6 +57,12 @@ std::string TextOf(HWND control) {
     return result;
 }
 
+void WriteBox(const std::string& name, HWND control, const RECT& box, const std::string& text) {
+    Write(name + "\t" + (IsWindowEnabled(control) ? "1" : "0") + "\t" + std::to_string(box.left) +
+          "\t" + std::to_string(box.top) + "\t" + std::to_string(box.right - box.left) + "\t" +
+          std::to_string(box.bottom - box.top) + "\t" + text + "\n");
+}
+
 int State(HWND window) {
     const HWND focus = [window] {
         GUITHREADINFO info{};
@@ -74,21 +70,28 @@ int State(HWND window) {
         const DWORD thread = GetWindowThreadProcessId(window, nullptr);
         return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
     }();
+    RECT client{};
+    GetClientRect(window, &client);
+    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&client), 2);
+    WriteBox("frmMain", window, client, TextOf(window));
     std::string focusName = "-";
-    for (const NamedControl& named : kControls) {
-        const HWND control = GetDlgItem(window, named.Id);
+    for (const tovrik::FormControlSpec& spec : tovrik::kFormControls) {
+        const HWND control = GetDlgItem(window, ControlIdOf(spec.Control));
         if (control == nullptr) continue;
         RECT box{};
         GetWindowRect(control, &box);
-        std::string text = named.Id == kPbrCount
+        std::string text = spec.Kind == tovrik::ControlKind::ProgressBar
                                ? std::to_string(Ask(control, PBM_GETPOS, 0, 0)) + "/" +
                                      std::to_string(Ask(control, PBM_GETRANGE, FALSE, 0))
                                : TextOf(control);
-        Write(std::string(named.Name) + "\t" + (IsWindowEnabled(control) ? "1" : "0") + "\t" +
-              std::to_string(box.left) + "\t" + std::to_string(box.top) + "\t" +
-              std::to_string(box.right - box.left) + "\t" + std::to_string(box.bottom - box.top) +
-              "\t" + text + "\n");
-        if (control == focus) focusName = named.Name;
+        WriteBox(spec.Name, control, box, text);
+        if (spec.Kind == tovrik::ControlKind::MonthPicker) {
+            if (const HWND arrows = FindWindowExW(control, nullptr, UPDOWN_CLASSW, nullptr)) {
+                GetWindowRect(arrows, &box);
+                WriteBox(std::string(spec.Name) + ".arrows", arrows, box, "");
+            }
+        }
+        if (control == focus) focusName = spec.Name;
     }
     Write("focus " + focusName + "\n");
     return 0;
@@ -102,6 +105,9 @@ int main(int argc, char** argv) {
         Write("usage: tovrik-window-probe state|close\n");
         return 64;
     }
+    // Boxes in the screen's own pixels, whatever the display scale (an unaware program would
+    // see them scaled back to 96 dpi).
+    SetProcessDPIAware();
     const HWND window = FindWindowW(kMainWindowClass, nullptr);
     if (window == nullptr || !IsWindowVisible(window)) return 3;
     if (command == "close") {
