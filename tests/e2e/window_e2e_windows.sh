@@ -17,8 +17,15 @@
 #      i/N: exit status 0, every operation fully moved or untouched, and not all of them moved
 #      (what the run had not committed was rolled back).
 #
-# Pictures of the window before, during and after a run and of the error box are left in
-# <work>/shots.
+#   3. The window at each display scale, 96, 120, 144 and 192 dpi (the prefix's LogPixels, which
+#      Wine reads when a program starts): the first picker set to 2019/12, a run to its
+#      three-line report; the client area and every control are the 96-dpi ones scaled, and
+#      nothing is cut off: every text (the labels, the report's three lines, the captions, the
+#      pickers' digits) fits its control in the room it takes in its font, the digits before the
+#      pickers' up-down arrows.
+#
+# Pictures of the window before, during and after a run, of the error box and of the window at
+# each scale (windows-dpi-<dpi>.png) are left in <work>/shots.
 #
 # Usage: window_e2e_windows.sh <tovrik.exe> <tovrik-window-probe.exe> <tovrik-sample-db.exe>
 #                              <odbcinst.ini> <work dir>
@@ -159,6 +166,62 @@ shot() {
         +repage "$shots/$1.png"
 }
 
+# box <name>: the box of a control in the window's client area, "left top width height".
+box() {
+    awk -F '\t' -v name="$1" '$1 == "frmMain" { x = $3; y = $4 }
+        $1 == name { print $3 - x, $4 - y, $5, $6 }' "$state_file"
+}
+
+# ink <png> <left> <top> <width> <height>: the box of the dark (text) pixels in that part of a
+# picture, "left top right bottom" within it; nothing when it has none.
+ink() {
+    convert "$1" -crop "$4x$5+$2+$3" +repage -colorspace gray -threshold 40% -negate \
+        -bordercolor black -border 1 -format '%@' info: 2>/dev/null |
+        awk -F '[x+]' '$1 > 0 { print $3 - 1, $4 - 1, $3 + $1 - 2, $4 + $2 - 2 }'
+}
+
+# check_scaled <dpi> <state at 96 dpi>: the client area and every control's box in it are those
+# at 96 dpi scaled to <dpi>, each edge rounded to the nearest pixel.
+check_scaled() {
+    local wrong
+    wrong=$(awk -F '\t' -v dpi="$1" '
+        function scaled(v) { return int(v * dpi / 96 + 0.5) }
+        function edges(x, y) { return ($3 - x) " " ($4 - y) " " ($3 - x + $5) " " ($4 - y + $6) }
+        $1 == "frmMain" { x = $3; y = $4 }
+        NF < 6 || $1 ~ /\./ { next }
+        NR == FNR { base[$1] = edges(x, y); next }
+        {
+            split(base[$1], b, " ")
+            expected = scaled(b[1]) " " scaled(b[2]) " " scaled(b[3]) " " scaled(b[4])
+            if (edges(x, y) != expected) print $1 " at " edges(x, y) ", not " expected
+        }' "$2" "$state_file")
+    [ -z "$wrong" ] || fail "at $1 dpi: $wrong"
+}
+
+# check_unclipped <dpi> <picture>: every text of the window fits where it is drawn, in the room
+# it takes in its font (the probe's measure): a label's before its right and bottom edges (Label1's
+# before the first picker, which lies over its right end), a caption inside its button's edges
+# and focus frame, a picker's digits, from where the picture shows them to begin, before its
+# up-down arrows.
+check_unclipped() {
+    local dpi=$1 png=$2 name x y w h tw th arrows start
+    for name in Label1 Label2 Label3 Label4 cmdStart cmdEnd dtpInputDate dtpInputEnd; do
+        read -r x y w h < <(box "$name")
+        read -r _ _ tw th < <(box "$name.text")
+        case $name in
+            Label1) w=$(($(box dtpInputDate | cut -d ' ' -f 1) - x)) ;;
+            cmd*) w=$((w - 8)) h=$((h - 8)) ;;
+            dtp*)
+                read -r arrows _ < <(box "$name.arrows")
+                read -r start _ < <(ink "$png" "$x" "$y" $((arrows - x)) "$h")
+                w=$((arrows - x - ${start:-0} - 1)) h=$((h - 4))
+                ;;
+        esac
+        [ "$tw" -le "$w" ] && [ "$th" -le "$h" ] ||
+            fail "at $dpi dpi the text of $name takes ${tw}x$th, more than its ${w}x$h"
+    done
+}
+
 # check_rows <name> <from> <to> all|part: every row of the four tables of <name>.db against its
 # original: the operations read in between <from> (inclusive) and <to> (exclusive) and dated
 # before 2008 moved by exactly 7168 days in every date column of every row (all of them, or
@@ -295,4 +358,31 @@ xdotool mousemove $(centre Label5) key alt+F4
 expect_exit 0
 check_rows TovrikLarge '2019-04-01 00:00:00' '2019-05-01 00:00:00' part
 rm -f "$work"/TovrikLarge*.db  # 160 MB; kept only when the test fails
+
+note "3: the window at 96, 120, 144 and 192 dpi"
+make_database TovrikScale --month 2019/12 --affected 3 --unaffected 2
+write_settings TovrikScale
+for dpi in 96 120 144 192; do
+    if [ "$dpi" != 96 ]; then
+        "$winerun" "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD \
+            /d "$dpi" /f >/dev/null
+    fi
+    cp "$work/TovrikScale-original.db" "$work/TovrikScale.db"
+    start_app
+    # The year field is the picker's left part, the month field its right part.
+    read -r x y < <(awk -F '\t' '$1 == "dtpInputDate" { print $3 + int($5 / 7), int($4 + $6 / 2) }' "$state_file")
+    click "$x" "$y"
+    xdotool type --delay 50 2019
+    xdotool key Right
+    xdotool type --delay 50 12
+    wait_for "2019/12 on dtpInputDate" '[ "$(field dtpInputDate 7)" = 2019/12 ]'
+    click $(centre cmdStart)
+    wait_for "report" '[ "$(field cmdEnd 2)" = 1 ] && [[ "$(field Label2 7)" == 3件の修正が終了しました* ]]'
+    shot "windows-dpi-$dpi"
+    [ "$dpi" != 96 ] || cp "$state_file" "$work/state-96.txt"
+    check_scaled "$dpi" "$work/state-96.txt"
+    check_unclipped "$dpi" "$shots/windows-dpi-$dpi.png"
+    click $(centre cmdEnd)
+    expect_exit 0
+done
 note "passed"

@@ -6,8 +6,11 @@
 //                               screen (left top width height) and its text (line breaks as
 //                               " | "; the bar: value/maximum), tab-separated; the same for
 //                               the window itself (name frmMain, its client area, its caption)
-//                               and for each picker's up-down arrows (name dtpInputDate.arrows,
-//                               no text); then the line "focus <name>"
+//                               and for each picker's up-down arrows (dtpInputDate.arrows); for
+//                               each control showing a text, the room that text takes in the
+//                               control's font of the form at the screen's dpi (Label2.text: at
+//                               the control's top left corner, the widest line by all lines);
+//                               then the line "focus <name>"
 //   tovrik-window-probe close   the window's own close command, as its title bar's X gives it
 //
 // Exit status 0, or 3 when no frmMain is open.
@@ -16,6 +19,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <string>
 
 #include "common/utf.h"
@@ -63,6 +67,35 @@ void WriteBox(const std::string& name, HWND control, const RECT& box, const std:
           std::to_string(box.bottom - box.top) + "\t" + text + "\n");
 }
 
+// The room `text` takes in the form's `font` at `dpi`: its widest line by all its lines.
+SIZE TextRoom(const std::string& text, tovrik::FormFont font, int dpi) {
+    LOGFONTW logFont{};
+    logFont.lfHeight = -tovrik::FontPixels(font, dpi);
+    logFont.lfWeight = FW_NORMAL;
+    logFont.lfCharSet = SHIFTJIS_CHARSET;
+    wcscpy_s(logFont.lfFaceName, LF_FACESIZE, tovrik::Utf8ToWide(tovrik::kFormFontFamily).c_str());
+    const HFONT hfont = CreateFontIndirectW(&logFont);
+    const HDC dc = GetDC(nullptr);
+    const HGDIOBJ old = SelectObject(dc, hfont);
+    SIZE room{};
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = text.find(" | ", start);
+        const std::wstring line =
+            tovrik::Utf8ToWide(text.substr(start, end == std::string::npos ? end : end - start));
+        SIZE size{};
+        GetTextExtentPoint32W(dc, line.c_str(), static_cast<int>(line.size()), &size);
+        room.cx = std::max(room.cx, size.cx);
+        room.cy += size.cy;
+        if (end == std::string::npos) break;
+        start = end + 3;
+    }
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
+    DeleteObject(hfont);
+    return room;
+}
+
 int State(HWND window) {
     const HWND focus = [window] {
         GUITHREADINFO info{};
@@ -74,6 +107,10 @@ int State(HWND window) {
     GetClientRect(window, &client);
     MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&client), 2);
     WriteBox("frmMain", window, client, TextOf(window));
+    // A system-aware program sees the system's dpi, which Wine gives every window.
+    const HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
     std::string focusName = "-";
     for (const tovrik::FormControlSpec& spec : tovrik::kFormControls) {
         const HWND control = GetDlgItem(window, ControlIdOf(spec.Control));
@@ -85,6 +122,11 @@ int State(HWND window) {
                                      std::to_string(Ask(control, PBM_GETRANGE, FALSE, 0))
                                : TextOf(control);
         WriteBox(spec.Name, control, box, text);
+        if (!text.empty() && spec.Font != tovrik::FormFont::None) {
+            const SIZE room = TextRoom(text, spec.Font, dpi);
+            WriteBox(std::string(spec.Name) + ".text", control,
+                     RECT{box.left, box.top, box.left + room.cx, box.top + room.cy}, "");
+        }
         if (spec.Kind == tovrik::ControlKind::MonthPicker) {
             if (const HWND arrows = FindWindowExW(control, nullptr, UPDOWN_CLASSW, nullptr)) {
                 GetWindowRect(arrows, &box);
