@@ -9,7 +9,7 @@
 
 namespace tovrik {
 
-// frmMain's form, whatever toolkit draws it: every control with its place, text, font and place
+// frmMain's form, whatever toolkit draws it: every control with its rectangle, text, font and place
 // in the focus order, the caption and the client area. The Qt and the Windows window create
 // their controls from it; sizes are pixels at 96 dpi, which a window scales with LayOutForm.
 

@@ -147,8 +147,8 @@ int main(int argc, char** argv) {
         Write("usage: tovrik-window-probe state|close\n");
         return 64;
     }
-    // Boxes in the screen's own pixels, whatever the display scale (an unaware program would
-    // see them scaled back to 96 dpi).
+    // Boxes in the screen's own pixels, whatever the display scale: Windows may give a program
+    // unaware of the dpi those of other programs scaled to 96 dpi.
     SetProcessDPIAware();
     const HWND window = FindWindowW(kMainWindowClass, nullptr);
     if (window == nullptr || !IsWindowVisible(window)) return 3;
