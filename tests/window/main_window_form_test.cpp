@@ -108,13 +108,5 @@ INSTANTIATE_TEST_SUITE_P(Dpis, FormAtDpi,
                              return "Dpi" + std::to_string(p.param.Dpi);
                          });
 
-TEST(FormLayout, At96DpiIsTheFormItself) {
-    const FormLayout layout = LayOutForm(kFormDpi);
-    EXPECT_EQ(layout.Client, kFormClientSize);
-    for (std::size_t row = 0; row < kFormControls.size(); ++row) {
-        EXPECT_EQ(layout.Bounds[row], kFormControls[row].Bounds) << kFormControls[row].Name;
-    }
-}
-
 }  // namespace
 }  // namespace tovrik
