@@ -6,6 +6,7 @@
 #include <iterator>
 #include <unordered_set>
 
+#include "correction/date_rules.h"
 #include "correction/sql_dialect.h"
 #include "platform/platform.h"
 
@@ -303,8 +304,7 @@ Journal ReadJournal(const std::string& path) {
         const auto after = correction::ParseStoredDate(entry.DateAfter);
         if (!before) throw fail("DateBefore " + entry.DateBefore + " が日付と時刻として読めません");
         if (!after) throw fail("DateAfter " + entry.DateAfter + " が日付と時刻として読めません");
-        const int days = journal.Kind == JournalKind::Correction ? correction::kRolloverDays
-                                                                  : -correction::kRolloverDays;
+        const int days = journal.Kind == JournalKind::Correction ? kRolloverDays : -kRolloverDays;
         if (*after != AddDays(*before, days) ||
             entry.DateBefore.substr(10) != entry.DateAfter.substr(10)) {
             throw fail("DateAfter " + entry.DateAfter + " が DateBefore " + entry.DateBefore +
