@@ -14,7 +14,6 @@ namespace tovrik {
 
 namespace {
 
-constexpr char kSettingsRoot[] = "Software\\VB and VBA Program Settings\\";
 constexpr std::string_view kFileHeader = "WINE REGISTRY Version 2";
 constexpr std::uint32_t kRegSz = 1;
 constexpr std::uint32_t kRegExpandSz = 2;
@@ -263,7 +262,7 @@ std::optional<std::vector<std::string>> WineRegistrySource::EnumValues(const std
 std::string WineRegistrySource::GetSetting(const std::string& application,
                                            const std::string& section, const std::string& key,
                                            const std::string& defaultValue) {
-    const Key* found = FindKey(kSettingsRoot + application + "\\" + section);
+    const Key* found = FindKey(kRegistrySettingsRoot + application + "\\" + section);
     if (found == nullptr) return defaultValue;
     const std::u16string folded = FoldedPath(key);
     for (const Value& value : found->Values) {
