@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "common/utf.h"
 #include "platform/platform.h"
 #include "settings/registry_names.h"
 
@@ -273,9 +274,9 @@ std::string WineRegistrySource::GetSetting(const std::string& application,
 
 std::filesystem::path WineUserRegistryFile(const Environment& environment) {
     const auto prefix = environment.Get("WINEPREFIX");
-    if (prefix && !prefix->empty()) return std::filesystem::path(*prefix) / "user.reg";
+    if (prefix && !prefix->empty()) return PathFromUtf8(*prefix) / "user.reg";
     const auto home = environment.Get("HOME");
-    if (home && !home->empty()) return std::filesystem::path(*home) / ".wine" / "user.reg";
+    if (home && !home->empty()) return PathFromUtf8(*home) / ".wine" / "user.reg";
     return {};
 }
 
