@@ -96,6 +96,15 @@ std::string Utf16ToUtf8(std::u16string_view text) {
     return out;
 }
 
+std::filesystem::path PathFromUtf8(std::string_view text) {
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string Utf8FromPath(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 std::string WithLineFeeds(const std::string& text) {
     std::string result;
     result.reserve(text.size());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,12 @@ inline std::string WideToUtf8(std::wstring_view text) {
     return Utf16ToUtf8(std::u16string(text.begin(), text.end()));
 }
 #endif
+
+// Tovrik's paths are UTF-8 texts; these turn one into a path and back. (On Windows a path made
+// from a plain std::string would be read in the ANSI code page.) On Windows, text that is no
+// valid UTF-8 throws std::filesystem::filesystem_error.
+std::filesystem::path PathFromUtf8(std::string_view text);
+std::string Utf8FromPath(const std::filesystem::path& path);
 
 // Appends one code point (at most U+10FFFF) as UTF-8.
 void AppendUtf8(std::string& out, char32_t codePoint);

@@ -5,7 +5,7 @@
 namespace tovrik {
 
 DateTime CorrectRolloverDate(const DateTime& value) {
-    const DateTime moved = AddDays(value, static_cast<std::int64_t>(RolloverWeeks) * 7);
+    const DateTime moved = AddDays(value, kRolloverDays);
     if (moved.Year > 9999) {
         throw std::out_of_range("the date " + FormatIso(value) +
                                 " moved by 1024 weeks lies after the year 9999");

@@ -6,6 +6,8 @@
 #include <iterator>
 #include <unordered_set>
 
+#include "common/utf.h"
+#include "correction/date_rules.h"
 #include "correction/sql_dialect.h"
 #include "platform/platform.h"
 
@@ -118,8 +120,7 @@ JournalWriter::JournalWriter(const JournalSetup& setup, JournalKind kind, const 
             } catch (const std::runtime_error&) {
                 // Taken (two runs in one second): the next name; anything else is the error.
                 std::error_code error;
-                if (attempt < 1000 &&
-                    std::filesystem::exists(std::u8string(path.begin(), path.end()), error)) {
+                if (attempt < 1000 && std::filesystem::exists(PathFromUtf8(path), error)) {
                     continue;
                 }
                 throw;
@@ -201,9 +202,7 @@ void JournalWriter::MarkCommitted() {
 void JournalWriter::End(const std::string& outcome) { Write({{kEnd, outcome}}, true); }
 
 Journal ReadJournal(const std::string& path) {
-    // The path is UTF-8 (on Windows a narrow path would be read in the ANSI code page).
-    std::ifstream in(std::filesystem::path(std::u8string(path.begin(), path.end())),
-                     std::ios::binary);
+    std::ifstream in(PathFromUtf8(path), std::ios::binary);
     if (!in) throw JournalError("作業記録 " + path + " を開けません。");
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) throw JournalError("作業記録 " + path + " を読めません。");
@@ -303,8 +302,7 @@ Journal ReadJournal(const std::string& path) {
         const auto after = correction::ParseStoredDate(entry.DateAfter);
         if (!before) throw fail("DateBefore " + entry.DateBefore + " が日付と時刻として読めません");
         if (!after) throw fail("DateAfter " + entry.DateAfter + " が日付と時刻として読めません");
-        const int days = journal.Kind == JournalKind::Correction ? correction::kRolloverDays
-                                                                  : -correction::kRolloverDays;
+        const int days = journal.Kind == JournalKind::Correction ? kRolloverDays : -kRolloverDays;
         if (*after != AddDays(*before, days) ||
             entry.DateBefore.substr(10) != entry.DateAfter.substr(10)) {
             throw fail("DateAfter " + entry.DateAfter + " が DateBefore " + entry.DateBefore +

@@ -1,12 +1,8 @@
 #include "correction/sql_dialect.h"
 
-#include "correction/date_rules.h"
-
 namespace tovrik::correction {
 
 namespace {
-
-static_assert(kRolloverDays == RolloverWeeks * 7);
 
 // "+7168 days", "-7168 days": a SQLite date modifier.
 std::string DaysModifier(int days) {
@@ -169,15 +165,23 @@ std::string Midnight(Dialect dialect, const DateTime& midnight) {
     return Ts(midnight);
 }
 
+namespace {
+
+// The condition every selection ends in, with its trailing blank: Date before the cut-off.
+std::string DatedBeforeCutoff(Dialect dialect) {
+    return "Date < " + Midnight(dialect, kRolloverCutoff) + " ";
+}
+
+}  // namespace
+
 std::string SelectionCondition(Dialect dialect) {
-    return "WHERE Date < " + Midnight(dialect, RolloverCutoff) + " ";
+    return "WHERE " + DatedBeforeCutoff(dialect);
 }
 
 std::string SelectionCondition(Dialect dialect, const DateTime& rangeStart,
                                const DateTime& rangeEnd) {
     return "WHERE InputDate<" + Midnight(dialect, rangeEnd) + " AND InputDate>=" +
-           Midnight(dialect, rangeStart) + " AND Date < " + Midnight(dialect, RolloverCutoff) +
-           " ";
+           Midnight(dialect, rangeStart) + " AND " + DatedBeforeCutoff(dialect);
 }
 
 std::optional<DateTime> ParseStoredDate(const std::string& text) {

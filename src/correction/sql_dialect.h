@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/date_time.h"
+#include "correction/date_rules.h"
 #include "database/odbc.h"
 
 namespace tovrik::correction {
@@ -33,9 +34,6 @@ std::string Ts(const DateTime& value);
 std::string Quoted(const std::string& text);
 // "1,2,3".
 std::string IdList(const std::vector<std::int64_t>& ids);
-
-// Days a correction moves a date-time: 1024 weeks forward. An undo moves by -kRolloverDays.
-inline constexpr int kRolloverDays = 1024 * 7;
 
 // The value of column `c` moved by `days` (keeping the time of day and every fraction digit),
 // computed by the server. NULL stays NULL; a value that is not a date-time or whose move leaves
@@ -64,7 +62,7 @@ std::string YearMonthOf(Dialect dialect, const std::string& c);
 std::string Midnight(Dialect dialect, const DateTime& midnight);
 
 // The WHERE clause (ending in a blank) of every statement that picks the affected operations:
-// Date before RolloverCutoff, and, with a range, InputDate in [rangeStart, rangeEnd). No
+// Date before kRolloverCutoff, and, with a range, InputDate in [rangeStart, rangeEnd). No
 // function around either column, so an index on InputDate still serves.
 std::string SelectionCondition(Dialect dialect);
 std::string SelectionCondition(Dialect dialect, const DateTime& rangeStart,

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "common/utf.h"
 #include "platform/platform.h"
 #include "settings/profile_file.h"
 
@@ -99,8 +100,7 @@ bool PathExists(const std::string& path, bool folder) {
     std::error_code error;
     std::filesystem::file_status status;
     try {
-        // As UTF-8: a path made from a plain std::string is read in the ANSI code page on Windows.
-        status = std::filesystem::status(std::u8string(path.begin(), path.end()), error);
+        status = std::filesystem::status(PathFromUtf8(path), error);
     } catch (const std::exception&) {
         return false;  // not valid UTF-8
     }

@@ -11,7 +11,6 @@ namespace tovrik {
 
 namespace {
 
-constexpr char kSettingsRoot[] = "Software\\VB and VBA Program Settings\\";
 constexpr char kCopyMarker[] = "CopyFlg";
 
 // The first name is the application of the suite's own settings ("Login" among them); the
@@ -65,7 +64,7 @@ std::string GetRegistryAppNames() { return kApplicationNames; }
 void EnumRegistrySettings(std::vector<std::string>& applications,
                           std::vector<std::string>& sections, std::vector<std::string>& keys,
                           const std::string& application, RegistrySource& registry) {
-    const std::string applicationKey = kSettingsRoot + application;
+    const std::string applicationKey = kRegistrySettingsRoot + application;
     // Every failure of the registry source is passed over: a listing that fails contributes
     // nothing, and the entries found before it stay.
     try {

@@ -9,8 +9,12 @@ namespace tovrik {
 
 class Environment;
 
-// The per-user registry settings store below "Software\VB and VBA Program Settings\" of
-// HKEY_CURRENT_USER, read only. Paths are registry key paths with "\" separators.
+// The key of HKEY_CURRENT_USER that holds the per-user settings store, with its trailing "\":
+// below it one key per application, and below that one key per section.
+inline constexpr char kRegistrySettingsRoot[] = "Software\\VB and VBA Program Settings\\";
+
+// The per-user registry settings store below kRegistrySettingsRoot, read only. Paths are key
+// paths of HKEY_CURRENT_USER with "\" separators.
 class RegistrySource {
 public:
     virtual ~RegistrySource() = default;
@@ -18,8 +22,8 @@ public:
     virtual std::optional<std::vector<std::string>> EnumKey(const std::string& keyPath) = 0;
     // Names of the values of `keyPath`, or nothing when they cannot be listed.
     virtual std::optional<std::vector<std::string>> EnumValues(const std::string& keyPath) = 0;
-    // The text of value `key` in "Software\VB and VBA Program Settings\<application>\<section>",
-    // or defaultValue when it is missing.
+    // The text of value `key` in the key kRegistrySettingsRoot + "<application>\<section>", or
+    // defaultValue when it is missing.
     virtual std::string GetSetting(const std::string& application, const std::string& section,
                                    const std::string& key, const std::string& defaultValue) = 0;
 };

@@ -12,8 +12,6 @@ namespace tovrik {
 
 namespace {
 
-constexpr char kSettingsRoot[] = "Software\\VB and VBA Program Settings\\";
-
 // A key of HKEY_CURRENT_USER, opened for reading.
 RegistryKey OpenKey(const std::string& path) {
     return RegistryKey(HKEY_CURRENT_USER, Utf8ToWide(path), KEY_READ);
@@ -61,7 +59,7 @@ public:
 
     std::string GetSetting(const std::string& application, const std::string& section,
                            const std::string& key, const std::string& defaultValue) override {
-        const RegistryKey open = OpenKey(kSettingsRoot + application + "\\" + section);
+        const RegistryKey open = OpenKey(kRegistrySettingsRoot + application + "\\" + section);
         if (open.Get() == nullptr) return defaultValue;
         const std::optional<std::wstring> text = ReadRegistryText(open.Get(), Utf8ToWide(key));
         return text ? WideToUtf8(*text) : defaultValue;

@@ -11,6 +11,7 @@
 #include <unistd.h>
 #endif
 
+#include "common/utf.h"
 #include "platform/platform.h"
 #include "settings/ini_settings.h"
 
@@ -19,16 +20,6 @@ namespace tovrik {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Paths are UTF-8; a path made from a plain std::string is read in the ANSI code page on Windows.
-fs::path FromUtf8(const std::string& path) {
-    return fs::path(std::u8string(path.begin(), path.end()));
-}
-
-std::string ToUtf8(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
 
 std::string Reason(std::errc code) { return std::make_error_code(code).message(); }
 
@@ -48,12 +39,12 @@ std::string CreationFailure(const fs::path& folder) {
     const fs::path parent = folder.parent_path();
     const fs::file_status status = fs::status(parent, ignored);
     if (!fs::exists(status)) {
-        return ToUtf8(parent) + ": " + Reason(std::errc::no_such_file_or_directory);
+        return Utf8FromPath(parent) + ": " + Reason(std::errc::no_such_file_or_directory);
     }
     if (!fs::is_directory(status)) {
-        return ToUtf8(parent) + ": " + Reason(std::errc::not_a_directory);
+        return Utf8FromPath(parent) + ": " + Reason(std::errc::not_a_directory);
     }
-    if (const auto refused = WriteRefused(parent)) return ToUtf8(parent) + ": " + *refused;
+    if (const auto refused = WriteRefused(parent)) return Utf8FromPath(parent) + ": " + *refused;
     return Reason(std::errc::io_error);
 }
 
@@ -73,7 +64,7 @@ std::string DescribeUnwritableSettings(const std::string& folder, const std::str
     const std::string fileText = "設定ファイル " + file;
     try {
         std::error_code ignored;
-        const fs::path folderPath = FromUtf8(folder);
+        const fs::path folderPath = PathFromUtf8(folder);
         const fs::file_status folderStatus = fs::status(folderPath, ignored);
         if (!fs::exists(folderStatus)) {
             return folderText + " を作成できません: " + CreationFailure(folderPath);
@@ -81,7 +72,7 @@ std::string DescribeUnwritableSettings(const std::string& folder, const std::str
         if (!fs::is_directory(folderStatus)) {
             return folderText + " を作成できません: " + Reason(std::errc::file_exists);
         }
-        const fs::path filePath = FromUtf8(file);
+        const fs::path filePath = PathFromUtf8(file);
         const fs::file_status fileStatus = fs::status(filePath, ignored);
         if (fs::exists(fileStatus)) {
             if (fs::is_directory(fileStatus)) {

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "common/utf.h"
 #include "platform/platform.h"
 #include "settings/registry_names.h"
 
@@ -14,7 +15,6 @@ namespace tovrik {
 
 namespace {
 
-constexpr char kSettingsRoot[] = "Software\\VB and VBA Program Settings\\";
 constexpr std::string_view kFileHeader = "WINE REGISTRY Version 2";
 constexpr std::uint32_t kRegSz = 1;
 constexpr std::uint32_t kRegExpandSz = 2;
@@ -263,7 +263,7 @@ std::optional<std::vector<std::string>> WineRegistrySource::EnumValues(const std
 std::string WineRegistrySource::GetSetting(const std::string& application,
                                            const std::string& section, const std::string& key,
                                            const std::string& defaultValue) {
-    const Key* found = FindKey(kSettingsRoot + application + "\\" + section);
+    const Key* found = FindKey(kRegistrySettingsRoot + application + "\\" + section);
     if (found == nullptr) return defaultValue;
     const std::u16string folded = FoldedPath(key);
     for (const Value& value : found->Values) {
@@ -274,9 +274,9 @@ std::string WineRegistrySource::GetSetting(const std::string& application,
 
 std::filesystem::path WineUserRegistryFile(const Environment& environment) {
     const auto prefix = environment.Get("WINEPREFIX");
-    if (prefix && !prefix->empty()) return std::filesystem::path(*prefix) / "user.reg";
+    if (prefix && !prefix->empty()) return PathFromUtf8(*prefix) / "user.reg";
     const auto home = environment.Get("HOME");
-    if (home && !home->empty()) return std::filesystem::path(*home) / ".wine" / "user.reg";
+    if (home && !home->empty()) return PathFromUtf8(*home) / ".wine" / "user.reg";
     return {};
 }
 

@@ -14,6 +14,10 @@ namespace tovrik {
 struct StartState {
     bool AllUsersMode = false;
     SettingsContext Settings;  // SettingsFolder, SettingsFile, SettingsUser, LoginUserName
+    // Who runs and where, as the journals' headers name them: the Windows user (LoginUserName;
+    // USER, LOGNAME or the process's account where that is empty), and this machine.
+    std::string JournalUser;
+    std::string JournalMachine;
 
     bool ServerFileMode = false;  // "NUVRALsv.ini" lies beside the program: hosting use
     std::string ServerFileHost;

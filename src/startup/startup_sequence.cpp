@@ -40,6 +40,17 @@ std::string ResolveSettingsFolder(StartupServices& services) {
     return services.CommonAppDataFolder() + sep + "TachographIni";
 }
 
+// The user the journals name: the Windows user, else (where USERNAME is not set, as on Linux)
+// USER, LOGNAME or the account the process runs as.
+std::string JournalUserOf(const std::string& loginUserName, const StartupServices& services) {
+    if (!loginUserName.empty()) return loginUserName;
+    for (const char* name : {"USER", "LOGNAME"}) {
+        std::string value = services.Env.Get(name).value_or("");
+        if (!value.empty()) return value;
+    }
+    return services.Account;
+}
+
 // Writes the current time under Login\TEST, reads it back and clears it again. True when the
 // value read back is exactly the value written.
 bool SettingsFileWritable(const SettingsContext& settings, const Clock& clock) {
@@ -55,6 +66,8 @@ StartupOutcome RunSteps(StartState& state, StartupServices& services, std::strin
     state.AllUsersMode = true;
     SettingsContext& settings = state.Settings;
     settings.LoginUserName = services.Env.Get("USERNAME").value_or("");
+    state.JournalUser = JournalUserOf(settings.LoginUserName, services);
+    state.JournalMachine = services.Machine;
     settings.SettingsUser = "AllUser";
 
     settings.SettingsFolder = ResolveSettingsFolder(services);

@@ -20,6 +20,8 @@ struct StartupServices {
     RegistrySource& Registry;
     MessageBoxes& Boxes;
     std::string ProgramFolder;  // where "NUVRALsv.ini" is looked for
+    std::string Machine;        // this machine's name (MachineName by default)
+    std::string Account;        // the account this process runs as (ProcessUserName by default)
     // The machine-wide application-data folder (GetCommonAppDataFolder by default).
     std::function<std::string()> CommonAppDataFolder;
     // Lets the front end handle pending events once (after the permission box).
@@ -42,9 +44,9 @@ enum class StartupOutcome {
 };
 
 // The start-up steps up to and including opening the database, in their fixed order. Fills
-// `state` (FailureDetail wherever a box alone does not name the path and the reason,
-// ConnectionNote when the data source was reached other than by its name); every message is
-// shown through services.Boxes.
+// `state` (JournalUser and JournalMachine with the settings, FailureDetail wherever a box alone
+// does not name the path and the reason, ConnectionNote when the data source was reached other
+// than by its name); every message is shown through services.Boxes.
 StartupOutcome Main(StartState& state, StartupServices& services);
 
 }  // namespace tovrik

@@ -11,8 +11,9 @@
 namespace tovrik {
 
 // The start-up services of the real machine, for the front ends: the system clock and
-// environment, the instance guard, the user's registry settings, the program's folder, the
-// machine-wide application-data folder and OpenDatabase with the system's 32-bit data sources.
+// environment, the instance guard, the user's registry settings, the program's folder, this
+// machine's and the process account's names, the machine-wide application-data folder and
+// OpenDatabase with the system's 32-bit data sources.
 // The instance guard is held for as long as this object lives, so it must live until the
 // program ends.
 class SystemStartupServices {

@@ -14,6 +14,7 @@
 #include <csignal>
 #endif
 
+#include "correction/date_rules.h"
 #include "correction/month_scan.h"
 #include "correction/run_fixture.h"
 #include "correction/sql_dialect.h"
@@ -266,7 +267,7 @@ TEST_P(Journals, TheScanCountsWhatAnIndependentCountFinds) {
     general.Execute();
     while (general.Fetch()) {
         const DateTime date = *general.GetDateTime("Date");
-        if (date >= DateTime{2008, 1, 1}) continue;
+        if (date >= kRolloverCutoff) continue;
         const DateTime input = *general.GetDateTime("InputDate");
         const int month = input.Year * 100 + input.Month;
         ++operations[month];

@@ -3,7 +3,9 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <pwd.h>
 #include <signal.h>
+#include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -16,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "common/utf.h"
 #include "support/test_support.h"
 
 namespace tovrik {
@@ -61,6 +64,39 @@ TEST(ProgramFolder, IsTheFolderOfThisTestProgram) {
     EXPECT_TRUE(std::filesystem::exists(folder / "platform_tests")) << folder;
 #endif
     EXPECT_NE(ProgramFolder().back(), kPathSeparator);
+}
+
+// What a journal names when no variable names the user: this machine, and the account this
+// process runs as, found from the process itself (here checked the other way round: from the
+// name back to the process's account).
+TEST(ProcessIdentity, NamesThisMachineAndTheAccountThisProcessRunsAs) {
+    const std::string account = ProcessUserName();
+    ASSERT_FALSE(account.empty());
+#ifdef _WIN32
+    EXPECT_EQ(MachineName(), ProcessEnvironment().Get("COMPUTERNAME"));
+    HANDLE token = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+    alignas(TOKEN_USER) unsigned char user[256];
+    DWORD size = 0;
+    const BOOL read = GetTokenInformation(token, TokenUser, user, sizeof user, &size);
+    CloseHandle(token);
+    ASSERT_TRUE(read);
+    wchar_t name[256];
+    wchar_t domain[256];
+    DWORD nameSize = 256;
+    DWORD domainSize = 256;
+    SID_NAME_USE use{};
+    ASSERT_TRUE(LookupAccountSidW(nullptr, reinterpret_cast<TOKEN_USER*>(user)->User.Sid, name,
+                                  &nameSize, domain, &domainSize, &use));
+    EXPECT_EQ(account, WideToUtf8(name));
+#else
+    utsname system{};
+    ASSERT_EQ(uname(&system), 0);
+    EXPECT_EQ(MachineName(), system.nodename);
+    const passwd* entry = getpwnam(account.c_str());
+    ASSERT_NE(entry, nullptr) << account;
+    EXPECT_EQ(entry->pw_uid, geteuid());
+#endif
 }
 
 #ifdef _WIN32

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "settings/ini_settings.h"
+#include "startup/journal_setup.h"
 #include "support/test_support.h"
 
 namespace tovrik {
@@ -133,9 +134,9 @@ protected:
     }
 
     StartupOutcome RunMain() {
-        StartupServices services{environment_, clock_, guard_,
-                                 registry_,    boxes_, (Root() / "program").string(),
-                                 {},           {},     {}};
+        StartupServices services{
+            environment_, clock_,       guard_, registry_, boxes_, (Root() / "program").string(),
+            "SUITE-PC",   "svc-tovrik", {},     {},        {}};
         services.CommonAppDataFolder = [this] { return CommonFolder().string(); };
         services.ProcessEvents = [this] { ++processEventsCalls_; };
         services.Open = [this](std::unique_ptr<db::Connection>&, const DbLoginRecord& login,
@@ -326,6 +327,45 @@ TEST_F(StartupTest, MissingUserNameLeavesLoginUserNameEmpty) {
     EXPECT_EQ(state_.Settings.LoginUserName, "");
     EXPECT_EQ(state_.Settings.SettingsUser, "AllUser");
 }
+
+// Who the journals name as the user, from the environment variables set (all others unset).
+struct JournalUserCase {
+    const char* Name;
+    std::map<std::string, std::string> Variables;
+    std::string Expected;
+};
+
+void PrintTo(const JournalUserCase& row, std::ostream* out) { *out << row.Name; }
+
+class JournalIdentityTest : public StartupTest,
+                            public testing::WithParamInterface<JournalUserCase> {};
+
+TEST_P(JournalIdentityTest, NamesTheWindowsUserElseTheLinuxOnesElseTheAccount) {
+    environment_.Values.erase("USERNAME");
+    for (const auto& [name, value] : GetParam().Variables) environment_.Values[name] = value;
+    WriteMigratedSettings();
+
+    EXPECT_EQ(RunMain(), StartupOutcome::Ready);
+
+    const std::optional<JournalSetup> setup = JournalSetupOf(state_);
+    ASSERT_TRUE(setup.has_value());
+    EXPECT_EQ(setup->User, GetParam().Expected);
+    EXPECT_EQ(setup->Machine, "SUITE-PC");
+    EXPECT_EQ(setup->Folder, SettingsFolder().string() + kPathSeparator + "TovrikJournal");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Variables, JournalIdentityTest,
+    testing::Values(JournalUserCase{"WindowsUserFirst",
+                                    {{"USERNAME", "taro"}, {"USER", "root"}, {"LOGNAME", "root"}},
+                                    "taro"},
+                    JournalUserCase{"UserWhereUsernameIsEmpty",
+                                    {{"USERNAME", ""}, {"USER", "jiro"}, {"LOGNAME", "saburo"}},
+                                    "jiro"},
+                    JournalUserCase{
+                        "LognameWhereUserIsEmpty", {{"USER", ""}, {"LOGNAME", "saburo"}}, "saburo"},
+                    JournalUserCase{"AccountWhereNoneIsSet", {}, "svc-tovrik"}),
+    [](const testing::TestParamInfo<JournalUserCase>& row) { return std::string(row.param.Name); });
 
 // Where the settings folder is built from: the value of "public" (null: not set) and the
 // folder expected below the test's root folder.

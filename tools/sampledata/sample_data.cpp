@@ -6,6 +6,8 @@
 #include <string>
 #include <variant>
 
+#include "correction/date_rules.h"
+
 namespace tovrik::sampledata {
 
 namespace {

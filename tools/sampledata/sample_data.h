@@ -38,9 +38,6 @@ struct SampleData {
     std::int64_t Rows = 0;  // rows inserted into all four tables
 };
 
-// The difference between a true date and the date a unit hit by the rollover reports.
-inline constexpr int kRolloverDays = 7168;
-
 // Inserts the operations and their dependent rows in one transaction (or in the caller's, when
 // one is open). The same spec always gives the same rows. Some StartTime and EventLog values
 // carry millisecond fractions; the first affected operation's InputDate is exactly the first
