@@ -161,9 +161,10 @@ int UndoCommand(const Command& command) {
     }
     if (!journal.Uncommitted.empty()) {
         std::cerr << "tovrik-cli: 作業記録の最後の " << journal.Uncommitted.size()
-                  << " 行は確定していない運行 (中断された修正) なので戻しません。\n";
+                  << " 行には確定の印がありません (中断された修正)。"
+                     "データベースで移動済みと確かめた運行だけを戻します。\n";
     }
-    if (journal.Committed.empty()) {
+    if (journal.Committed.empty() && journal.Uncommitted.empty()) {
         std::cout << "作業記録に確定した運行はありません。何も変更していません。\n";
         return kExitDone;
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <memory>
 
 #include "correction/chunk_committer.h"
@@ -67,6 +68,25 @@ std::vector<UndoItem> Inspect(db::Connection& connection, Dialect dialect,
     return items;
 }
 
+// The lines an undo works on: every committed line, then the unmarked lines of the last
+// transaction (the program was stopped before their mark, perhaps after their commit).
+std::vector<JournalEntry> UndoLines(const Journal& journal) {
+    std::vector<JournalEntry> lines = journal.Committed;
+    lines.insert(lines.end(), journal.Uncommitted.begin(), journal.Uncommitted.end());
+    return lines;
+}
+
+// An unmarked line counts only where the database shows its operation moved (the mark was lost
+// after the commit); otherwise its transaction never committed and there is nothing to undo.
+std::vector<UndoItem> Counted(const Journal& journal, std::vector<UndoItem> items) {
+    std::set<std::int64_t> unmarked;
+    for (const JournalEntry& entry : journal.Uncommitted) unmarked.insert(entry.Id);
+    std::erase_if(items, [&](const UndoItem& item) {
+        return item.Check != UndoCheck::Undo && unmarked.count(item.Entry.Id) != 0;
+    });
+    return items;
+}
+
 template <typename Chunk>
 void ForEachChunk(const std::vector<JournalEntry>& entries, Chunk chunk) {
     for (std::size_t at = 0; at < entries.size(); at += kUndoChunk) {
@@ -110,8 +130,8 @@ UndoReport PlanUndo(db::Connection& connection, const Journal& journal,
     CheckSuiteTables(connection);
     const Dialect dialect = DialectOf(connection);
     UndoReport report;
-    ForEachChunk(journal.Committed, [&](const std::vector<JournalEntry>& chunk) {
-        for (const UndoItem& item : Inspect(connection, dialect, chunk)) {
+    ForEachChunk(UndoLines(journal), [&](const std::vector<JournalEntry>& chunk) {
+        for (const UndoItem& item : Counted(journal, Inspect(connection, dialect, chunk))) {
             report.Count(item.Check);
             each(item);
         }
@@ -138,16 +158,18 @@ UndoReport RunUndo(db::Connection& connection, const Journal& journal,
     ChunkCommitter committer(connection, dialect, -kRolloverDays);
     UndoReport report;
     std::unique_ptr<JournalWriter> writer;
-    const int total = static_cast<int>(journal.Committed.size());
+    const std::vector<JournalEntry> lines = ById(UndoLines(journal));
+    const int total = static_cast<int>(lines.size());
     int done = 0;
     events.Selected(total);
     try {
-        ForEachChunk(ById(journal.Committed), [&](const std::vector<JournalEntry>& entries) {
+        ForEachChunk(lines, [&](const std::vector<JournalEntry>& entries) {
             if (!events.GoOn()) {
                 report.Interrupted = true;
                 return false;
             }
-            const std::vector<UndoItem> items = Inspect(connection, dialect, entries);
+            const std::vector<UndoItem> items =
+                Counted(journal, Inspect(connection, dialect, entries));
             std::vector<SelectedOperation> chunk;
             std::vector<std::array<std::int64_t, 3>> rows;
             for (const UndoItem& item : items) {

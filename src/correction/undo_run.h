@@ -46,7 +46,9 @@ inline constexpr std::size_t kUndoChunk = 500;
 // their rows in each dependent table (one statement per chunk of journal lines).
 std::string UndoInspectQuery(correction::Dialect dialect, const std::vector<std::int64_t>& ids);
 
-// Checks every committed line of `journal` against the database, changing nothing; `each` gets
+// Checks every committed line of `journal` against the database, changing nothing (and the
+// unmarked lines of its last transaction: those whose operation the database shows moved count as
+// committed, their mark having been lost; the others are left out); `each` gets
 // the lines in journal order. Returns what an undo would count (Undone: what it would undo).
 // Throws db::DbError.
 UndoReport PlanUndo(db::Connection& connection, const Journal& journal,

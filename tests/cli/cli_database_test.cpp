@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <limits>
 #include <map>
+#include <set>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -583,10 +584,14 @@ TEST_P(CliDatabase, AKilledRunsJournalListsExactlyWhatItCommitted) {
     const Journal read = ReadJournal(journal);
     // Only on a machine too busy to kill it within the run's first second.
     if (!read.Outcome.empty()) GTEST_SKIP() << "the run ended before it was killed";
+    // Every committed line moved; anything else moved is an unmarked line of the last chunk
+    // (killed between its commit and its mark), which the undo then finds moved.
     const auto changes = Changes(before, Take());
-    EXPECT_EQ(changes.size(), read.Committed.size());
     for (const JournalEntry& entry : read.Committed) EXPECT_EQ(changes.count(entry.Id), 1u);
-    for (const JournalEntry& entry : read.Uncommitted) EXPECT_EQ(changes.count(entry.Id), 0u);
+    std::set<std::int64_t> listed;
+    for (const JournalEntry& entry : read.Committed) listed.insert(entry.Id);
+    for (const JournalEntry& entry : read.Uncommitted) listed.insert(entry.Id);
+    for (const auto& [id, change] : changes) EXPECT_EQ(listed.count(id), 1u) << id;
     ExpectWholeOperations(before, spec, std::numeric_limits<std::int64_t>::max());
 
     const CliResult undo = Run({"--undo", journal});

@@ -242,6 +242,22 @@ TEST_P(Journals, AnUndoStoppedByAFailingStatementLeavesEveryOperationWholeAndARe
     EXPECT_EQ(TakeSnapshot(Conn()), original);
 }
 
+// Killed between a chunk's commit and its mark: the undo finds those operations moved and moves
+// them back with the rest.
+TEST_P(Journals, AnUndoMovesBackTheUnmarkedLinesItFindsMoved) {
+    SampleData data;
+    TOVRIK_ASSERT_DB(data = MakeData(12));
+    const Snapshot original = TakeSnapshot(Conn());
+    const RunResult result = Run();
+    ASSERT_EQ(result.Outcome, RunOutcome::Corrected) << result.Error.Text;
+    std::string text = ReadFile(result.JournalPath);
+    WriteFile(result.JournalPath, text.substr(0, text.rfind("COMMITTED\t")));  // mark and END lost
+    ASSERT_FALSE(ReadJournal(result.JournalPath).Uncommitted.empty());
+
+    EXPECT_EQ(Undo(result.JournalPath).Undone, static_cast<int>(data.AffectedIds.size()));
+    EXPECT_EQ(TakeSnapshot(Conn()), original);
+}
+
 TEST_P(Journals, AJournalThatCannotBeWrittenStopsTheRunBeforeAnythingMoves) {
     TOVRIK_ASSERT_DB(MakeData(5));
     WriteFile(setup_.Folder, "a file where the folder should be");
