@@ -1,10 +1,14 @@
 // tovrik-bench: times the correction run against the set-based SQL a database administrator
 // would write instead, on identical fresh copies of a synthetic suite database, checks that both
-// leave identical databases, and measures the peak memory of the run at two sizes.
+// leave identical databases, then times the undo of the run (which must give back the database
+// as it was built) and the month scan, and measures the peak memory of the run at two sizes.
 //
 //   tovrik-bench [--sqlite] [--pg <ODBC connection string>] [--operations N] [--repeat R]
-//                [--memory-sizes N1,N2] [--chunk-target-ms M]
+//                [--memory-sizes N1,N2] [--chunk-target-ms M] [--trace]
 //                [--rtt-ms N1,N2,...]
+//
+// --trace prints every commit of the run and the undo: operations done, milliseconds since the
+// previous one and statements sent since.
 //
 // Without --pg the connection string comes from TOVRIK_BENCH_PG; without either, PostgreSQL is
 // skipped. The PostgreSQL database given is emptied of the suite's four tables.
@@ -33,6 +37,9 @@
 
 #include "correction/background_run.h"
 #include "correction/correction_run.h"
+#include "correction/month_scan.h"
+#include "correction/run_journal.h"
+#include "correction/undo_run.h"
 #include "database/odbc.h"
 #include "delayproxy/delay_proxy.h"
 #include "sampledata/sample_data.h"
@@ -58,9 +65,27 @@ struct Options {
     RunPacing pacing;
 };
 
-// A front end that only measures how long the run goes without processing events.
+bool gTrace = false;
+
+// A front end that only measures how long the run goes without processing events, and with
+// --trace prints each commit.
 class TimingEvents : public RunEvents {
 public:
+    explicit TimingEvents(const db::Connection& connection)
+        : connection_(connection),
+          sent_(connection.StatementsSent()),
+          committed_(SteadyClock::now()) {}
+    void Committed(int done, int /*total*/) override {
+        const auto now = SteadyClock::now();
+        const std::uint64_t sent = connection_.StatementsSent();
+        if (gTrace) {
+            std::fprintf(stderr, "tovrik-bench:   commit %d operations, +%.0f ms, +%llu statements\n",
+                         done, Seconds(now - committed_).count() * 1000,
+                         static_cast<unsigned long long>(sent - sent_));
+        }
+        sent_ = sent;
+        committed_ = now;
+    }
     bool GoOn() override {
         Lap();
         ++rounds_;
@@ -76,6 +101,9 @@ public:
     double Longest() const { return longest_; }
 
 private:
+    const db::Connection& connection_;
+    std::uint64_t sent_;
+    SteadyClock::time_point committed_;
     bool started_ = false;
     SteadyClock::time_point last_;
     double longest_ = 0;
@@ -120,46 +148,104 @@ struct Timing {
     double longestGap = 0;
     int eventRounds = 0;
     std::uint64_t statements = 0;  // sent to the server
+    std::string journal;           // the run's journal
+};
+
+// The journals of the timed runs, in a folder of their own that goes with this object.
+class JournalFolder {
+public:
+    JournalFolder()
+        : path_(std::filesystem::temp_directory_path() /
+                ("tovrik-bench-journal-" + std::to_string(getpid()))) {}
+    ~JournalFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    JournalFolder(const JournalFolder&) = delete;
+    JournalFolder& operator=(const JournalFolder&) = delete;
+    JournalSetup Setup() const { return {path_.string(), "bench", MachineName(), "bench", ""}; }
+
+private:
+    std::filesystem::path path_;
 };
 
 // Tovrik's run as the front ends start it. Every timed run goes through here, so a different way
 // of starting it (same signature) is measured by changing this one function.
-// Like the front ends, every run writes its journal (into a folder of its own, removed after).
+// Like the front ends, every run writes its journal.
 RunResult StartRun(db::Connection& connection, RunEvents& events, const Clock& clock,
-                   const DateTime& inputDate, const DateTime& inputEnd, const RunPacing& pacing) {
-    const auto folder = std::filesystem::temp_directory_path() /
-                        ("tovrik-bench-journal-" + std::to_string(getpid()));
-    const JournalSetup journal{folder.string(), "bench", MachineName(), "bench", ""};
+                   const DateTime& inputDate, const DateTime& inputEnd, const RunPacing& pacing,
+                   const JournalSetup& journal) {
     RunResult result;
     RunInBackground(connection, events, [&](RunEvents& workerEvents) {
         result = RunCorrection(connection, workerEvents, clock, inputDate, inputEnd, pacing,
                                &journal);
     });
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
     return result;
 }
 
-Timing RunTovrik(db::Connection& connection, const RunPacing& pacing) {
-    TimingEvents view;
-    SystemClock clock;
+// Times `job` as a front end runs it: its own statements, and the front end's event rounds.
+template <typename Job>
+Timing Timed(db::Connection& connection, Job job) {
+    TimingEvents view(connection);
     const std::uint64_t statements = connection.StatementsSent();
     const double cpu = CpuSeconds();
     const auto start = SteadyClock::now();
     view.Lap();
-    const RunResult result = StartRun(connection, view, clock, kMonth, kMonth, pacing);
+    Timing timing;
+    job(view, timing);
     view.Lap();
-    Timing timing{Seconds(SteadyClock::now() - start).count(),
-                  CpuSeconds() - cpu,
-                  result.Rows,
-                  result.Operations,
-                  view.Longest(),
-                  view.Rounds(),
-                  connection.StatementsSent() - statements};
-    if (result.Outcome != RunOutcome::Corrected) {
-        throw std::runtime_error("the correction run did not complete: " + result.Error.Text);
-    }
+    timing.seconds = Seconds(SteadyClock::now() - start).count();
+    timing.cpuSeconds = CpuSeconds() - cpu;
+    timing.longestGap = view.Longest();
+    timing.eventRounds = view.Rounds();
+    timing.statements = connection.StatementsSent() - statements;
     return timing;
+}
+
+Timing RunTovrik(db::Connection& connection, const RunPacing& pacing,
+                 const JournalSetup& journal) {
+    return Timed(connection, [&](TimingEvents& view, Timing& timing) {
+        SystemClock clock;
+        const RunResult result = StartRun(connection, view, clock, kMonth, kMonth, pacing, journal);
+        if (result.Outcome != RunOutcome::Corrected) {
+            throw std::runtime_error("the correction run did not complete: " + result.Error.Text);
+        }
+        timing.rows = result.Rows;
+        timing.operations = result.Operations;
+        timing.journal = result.JournalPath;
+    });
+}
+
+// tovrik-cli --undo: reads the run's journal and moves every operation back.
+Timing RunTovrikUndo(db::Connection& connection, const std::string& runJournal,
+                     const JournalSetup& journal) {
+    return Timed(connection, [&](TimingEvents& view, Timing& timing) {
+        const Journal read = ReadJournal(runJournal);
+        UndoReport report;
+        RunInBackground(connection, view, [&](RunEvents& workerEvents) {
+            report = RunUndo(connection, read, runJournal, journal, SystemClock().Now(),
+                             workerEvents, [](const UndoItem&) {});
+        });
+        if (report.Undone != static_cast<int>(read.Committed.size()) || report.Interrupted) {
+            throw std::runtime_error("the undo left " +
+                                     std::to_string(read.Committed.size() - report.Undone) +
+                                     " operations");
+        }
+        timing.operations = report.Undone;
+        for (const JournalEntry& entry : read.Committed) {
+            timing.rows += 1 + entry.DependentRows[0] + entry.DependentRows[1] +
+                           entry.DependentRows[2];
+        }
+    });
+}
+
+// tovrik-cli --scan over the whole database.
+Timing RunScan(db::Connection& connection) {
+    return Timed(connection, [&](TimingEvents&, Timing& timing) {
+        for (const MonthScan& month : ScanAffectedMonths(connection)) {
+            timing.operations += static_cast<int>(month.Operations);
+        }
+    });
 }
 
 // What an administrator would run by hand: one UPDATE per table over all selected operations,
@@ -264,7 +350,8 @@ int ChildRun(const std::string& connectionString) {
     try {
         db::Connection connection;
         connection.Open(connectionString);
-        const Timing timing = RunTovrik(connection, RunPacing{});
+        const JournalFolder journals;
+        const Timing timing = RunTovrik(connection, RunPacing{}, journals.Setup());
         return timing.operations > 0 ? 0 : 1;
     } catch (const std::exception& error) {
         std::cerr << "tovrik-bench: " << error.what() << "\n";
@@ -272,29 +359,49 @@ int ChildRun(const std::string& connectionString) {
     }
 }
 
-// The fastest of each approach over the rounds, and the longest time without an event round.
+// The fastest of each over the rounds, the median of the rounds' ratios of run to set-based SQL,
+// and the longest time without an event round.
 struct Best {
     Timing tovrik;
     Timing setBased;
+    Timing undo;
+    Timing scan;
+    double medianRatio = 0;
+    double medianUndoRatio = 0;
     double longestGap = 0;
 };
 
-// Times Tovrik's run and the set-based SQL through `runner`, each on a fresh database built
-// through `builder` (the same database, perhaps by a faster way), and checks after each round that
-// both leave identical databases.
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// Times the scan, Tovrik's run, its undo and the set-based SQL through `runner`, the run and the
+// set-based SQL each on a fresh database built through `builder` (the same database, perhaps by
+// a faster way), and checks after each round that both leave identical databases and that the
+// undo gives back the database as it was built.
 Best TimeBoth(const std::string& label, db::Connection& builder, db::Connection& runner,
               int operations, int repeat, const RunPacing& pacing) {
-    std::optional<Timing> bestTovrik, bestSetBased;
+    std::optional<Timing> bestTovrik, bestSetBased, bestUndo, bestScan;
+    std::vector<double> ratios, undoRatios;
     double longestGap = 0;
+    JournalFolder journals;
     for (int round = 0; round < repeat; ++round) {
         Build(builder, operations);
-        const Timing tovrik = RunTovrik(runner, pacing);
+        const std::string builtPrint = Fingerprint(builder);
+        const Timing scan = RunScan(runner);
+        const Timing tovrik = RunTovrik(runner, pacing, journals.Setup());
         const std::string tovrikPrint = Fingerprint(builder);
+        const Timing undo = RunTovrikUndo(runner, tovrik.journal, journals.Setup());
+        if (Fingerprint(builder) != builtPrint || undo.rows != tovrik.rows) {
+            throw std::runtime_error("the undo did not give back the database as it was built");
+        }
         Build(builder, operations);
         const Timing setBased = RunSetBased(runner);
         const std::string setBasedPrint = Fingerprint(builder);
         if (tovrikPrint != setBasedPrint || tovrik.rows != setBased.rows ||
-            tovrik.operations != setBased.operations) {
+            tovrik.operations != setBased.operations || scan.operations <= tovrik.operations) {
             throw std::runtime_error("the two databases differ: " + tovrikPrint + " rows " +
                                      std::to_string(tovrik.rows) + " against " + setBasedPrint +
                                      " rows " + std::to_string(setBased.rows));
@@ -302,15 +409,47 @@ Best TimeBoth(const std::string& label, db::Connection& builder, db::Connection&
         std::fprintf(stderr,
                      "tovrik-bench: %s round %d: tovrik %.3f s (client CPU %.3f s, %llu "
                      "statements), set-based %.3f s (client CPU %.3f s), %d event rounds, "
-                     "longest %.1f ms without\n",
+                     "longest %.1f ms without; undo %.3f s (%llu statements, longest %.1f ms "
+                     "without); scan %.3f s (%llu statements)\n",
                      label.c_str(), round + 1, tovrik.seconds, tovrik.cpuSeconds,
                      static_cast<unsigned long long>(tovrik.statements), setBased.seconds,
-                     setBased.cpuSeconds, tovrik.eventRounds, tovrik.longestGap * 1000);
-        longestGap = std::max(longestGap, tovrik.longestGap);
-        if (!bestTovrik || tovrik.seconds < bestTovrik->seconds) bestTovrik = tovrik;
-        if (!bestSetBased || setBased.seconds < bestSetBased->seconds) bestSetBased = setBased;
+                     setBased.cpuSeconds, tovrik.eventRounds, tovrik.longestGap * 1000,
+                     undo.seconds, static_cast<unsigned long long>(undo.statements),
+                     undo.longestGap * 1000, scan.seconds,
+                     static_cast<unsigned long long>(scan.statements));
+        longestGap = std::max({longestGap, tovrik.longestGap, undo.longestGap});
+        ratios.push_back(tovrik.seconds / setBased.seconds);
+        undoRatios.push_back(undo.seconds / setBased.seconds);
+        auto keepBest = [](std::optional<Timing>& best, const Timing& timing) {
+            if (!best || timing.seconds < best->seconds) best = timing;
+        };
+        keepBest(bestTovrik, tovrik);
+        keepBest(bestSetBased, setBased);
+        keepBest(bestUndo, undo);
+        keepBest(bestScan, scan);
     }
-    return Best{*bestTovrik, *bestSetBased, longestGap};
+    return Best{*bestTovrik,     *bestSetBased,      *bestUndo, *bestScan,
+                Median(ratios), Median(undoRatios), longestGap};
+}
+
+// The figures of one backend or distance: the run, the undo (against the same set-based SQL,
+// which moves the same rows) and the scan.
+void PrintBest(const std::string& where, const Best& best) {
+    std::printf(
+        "bench: %s operations=%d rows=%lld tovrik_s=%.3f setbased_s=%.3f ratio=%.2f "
+        "median_ratio=%.2f statements=%llu longest_gap_ms=%.1f\n",
+        where.c_str(), best.tovrik.operations, static_cast<long long>(best.tovrik.rows),
+        best.tovrik.seconds, best.setBased.seconds, best.tovrik.seconds / best.setBased.seconds,
+        best.medianRatio, static_cast<unsigned long long>(best.tovrik.statements),
+        best.longestGap * 1000);
+    std::printf("undo: %s operations=%d undo_s=%.3f ratio=%.2f median_ratio=%.2f statements=%llu\n",
+                where.c_str(), best.undo.operations, best.undo.seconds,
+                best.undo.seconds / best.setBased.seconds, best.medianUndoRatio,
+                static_cast<unsigned long long>(best.undo.statements));
+    std::printf("scan: %s operations=%d scan_s=%.3f statements=%llu\n", where.c_str(),
+                best.scan.operations, best.scan.seconds,
+                static_cast<unsigned long long>(best.scan.statements));
+    std::fflush(stdout);
 }
 
 void Bench(const std::string& backend, const std::string& connectionString,
@@ -319,13 +458,7 @@ void Bench(const std::string& backend, const std::string& connectionString,
     connection.Open(connectionString);
     const Best best = TimeBoth(backend, connection, connection, options.operations,
                                options.repeat.value_or(3), options.pacing);
-    std::printf(
-        "bench: backend=%s operations=%d rows=%lld tovrik_s=%.3f setbased_s=%.3f "
-        "ratio=%.2f\n",
-        backend.c_str(), best.tovrik.operations, static_cast<long long>(best.tovrik.rows),
-        best.tovrik.seconds, best.setBased.seconds, best.tovrik.seconds / best.setBased.seconds);
-    std::printf("events: backend=%s longest_gap_ms=%.1f\n", backend.c_str(),
-                best.longestGap * 1000);
+    PrintBest("backend=" + backend, best);
     for (int size : options.memorySizes) {
         Build(connection, size);
         std::printf("memory: backend=%s operations=%d peak_rss_kib=%ld\n", backend.c_str(), size,
@@ -403,13 +536,7 @@ void BenchAtDistance(const std::string& connectionString, const Options& options
         distant.Open(address.To("127.0.0.1", proxy.Port()));
         const Best best = TimeBoth("postgresql at " + std::to_string(rtt) + " ms", direct, distant,
                                    options.operations, options.repeat.value_or(1), options.pacing);
-        std::printf(
-            "bench: backend=postgresql rtt_ms=%d operations=%d rows=%lld tovrik_s=%.3f "
-            "setbased_s=%.3f ratio=%.2f statements=%llu longest_gap_ms=%.1f\n",
-            rtt, best.tovrik.operations, static_cast<long long>(best.tovrik.rows),
-            best.tovrik.seconds, best.setBased.seconds, best.tovrik.seconds / best.setBased.seconds,
-            static_cast<unsigned long long>(best.tovrik.statements), best.longestGap * 1000);
-        std::fflush(stdout);
+        PrintBest("backend=postgresql rtt_ms=" + std::to_string(rtt), best);
     }
     sampledata::DropSuiteSchema(direct);
 }
@@ -452,12 +579,14 @@ int main(int argc, char** argv) {
             options.rttMs = ParseNumbers(value());
         } else if (arg == "--chunk-target-ms") {
             options.pacing.ChunkTarget = std::chrono::milliseconds(std::stoi(value()));
+        } else if (arg == "--trace") {
+            gTrace = true;
         } else if (arg == "--memory-sizes") {
             options.memorySizes = ParseNumbers(value());
         } else {
             std::cerr << "usage: tovrik-bench [--pg <connection string>] [--pg-only | "
                          "--sqlite-only] [--operations N] [--repeat R] [--memory-sizes N1,N2]\n"
-                         "                    [--chunk-target-ms M]\n"
+                         "                    [--chunk-target-ms M] [--trace]\n"
                          "                    [--rtt-ms N1,N2,...]\n";
             return 2;
         }
