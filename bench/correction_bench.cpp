@@ -4,7 +4,8 @@
 // as it was built) and the month scan, and measures the peak memory of the run at two sizes.
 //
 //   tovrik-bench [--sqlite] [--pg <ODBC connection string>] [--operations N] [--repeat R]
-//                [--memory-sizes N1,N2] [--chunk-target-ms M] [--trace]
+//                [--memory-sizes N1,N2] [--chunk-target-ms M] [--first-chunk N] [--max-chunk N]
+//                [--trace]
 //                [--rtt-ms N1,N2,...]
 //
 // --trace prints every commit of the run and the undo: operations done, milliseconds since the
@@ -67,8 +68,8 @@ struct Options {
 
 bool gTrace = false;
 
-// A front end that only measures how long the run goes without processing events, and with
-// --trace prints each commit.
+// A front end that only measures how long the run goes without processing events (from its first
+// Lap after a Restart), and with --trace prints each commit.
 class TimingEvents : public RunEvents {
 public:
     explicit TimingEvents(const db::Connection& connection)
@@ -92,6 +93,10 @@ public:
         return true;
     }
     int Rounds() const { return rounds_; }
+    void Restart() {
+        started_ = true;
+        last_ = SteadyClock::now();
+    }
     void Lap() {
         const auto now = SteadyClock::now();
         if (started_) longest_ = std::max(longest_, Seconds(now - last_).count());
@@ -221,6 +226,7 @@ Timing RunTovrikUndo(db::Connection& connection, const std::string& runJournal,
                      const JournalSetup& journal) {
     return Timed(connection, [&](TimingEvents& view, Timing& timing) {
         const Journal read = ReadJournal(runJournal);
+        view.Restart();  // the front end's events wait only while the undo runs
         UndoReport report;
         RunInBackground(connection, view, [&](RunEvents& workerEvents) {
             report = RunUndo(connection, read, runJournal, journal, SystemClock().Now(),
@@ -579,6 +585,10 @@ int main(int argc, char** argv) {
             options.rttMs = ParseNumbers(value());
         } else if (arg == "--chunk-target-ms") {
             options.pacing.ChunkTarget = std::chrono::milliseconds(std::stoi(value()));
+        } else if (arg == "--first-chunk") {
+            options.pacing.FirstChunk = static_cast<std::size_t>(std::stoi(value()));
+        } else if (arg == "--max-chunk") {
+            options.pacing.MaxChunk = static_cast<std::size_t>(std::stoi(value()));
         } else if (arg == "--trace") {
             gTrace = true;
         } else if (arg == "--memory-sizes") {
@@ -586,7 +596,8 @@ int main(int argc, char** argv) {
         } else {
             std::cerr << "usage: tovrik-bench [--pg <connection string>] [--pg-only | "
                          "--sqlite-only] [--operations N] [--repeat R] [--memory-sizes N1,N2]\n"
-                         "                    [--chunk-target-ms M] [--trace]\n"
+                         "                    [--chunk-target-ms M] [--first-chunk N] [--max-chunk N]\n"
+                         "                    [--trace]\n"
                          "                    [--rtt-ms N1,N2,...]\n";
             return 2;
         }
