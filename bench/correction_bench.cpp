@@ -4,7 +4,8 @@
 // as it was built) and the month scan, and measures the peak memory of the run at two sizes.
 //
 //   tovrik-bench [--sqlite] [--pg <ODBC connection string>] [--operations N] [--repeat R]
-//                [--memory-sizes N1,N2] [--chunk-target-ms M] [--trace]
+//                [--memory-sizes N1,N2] [--chunk-target-ms M] [--first-chunk N] [--max-chunk N]
+//                [--trace]
 //                [--rtt-ms N1,N2,...]
 //
 // --trace prints every commit of the run and the undo: operations done, milliseconds since the
@@ -18,16 +19,17 @@
 // server by half of it each way; the database is built directly. Those runs are made once unless
 // --repeat is given (a slow run can take minutes at 40 ms); the loopback runs default to 3.
 
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <optional>
 #include <sstream>
@@ -67,8 +69,8 @@ struct Options {
 
 bool gTrace = false;
 
-// A front end that only measures how long the run goes without processing events, and with
-// --trace prints each commit.
+// A front end that only measures how long the run goes without processing events (from its first
+// Lap after a Restart), and with --trace prints each commit.
 class TimingEvents : public RunEvents {
 public:
     explicit TimingEvents(const db::Connection& connection)
@@ -92,6 +94,10 @@ public:
         return true;
     }
     int Rounds() const { return rounds_; }
+    void Restart() {
+        started_ = true;
+        last_ = SteadyClock::now();
+    }
     void Lap() {
         const auto now = SteadyClock::now();
         if (started_) longest_ = std::max(longest_, Seconds(now - last_).count());
@@ -221,6 +227,7 @@ Timing RunTovrikUndo(db::Connection& connection, const std::string& runJournal,
                      const JournalSetup& journal) {
     return Timed(connection, [&](TimingEvents& view, Timing& timing) {
         const Journal read = ReadJournal(runJournal);
+        view.Restart();  // the front end's events wait only while the undo runs
         UndoReport report;
         RunInBackground(connection, view, [&](RunEvents& workerEvents) {
             report = RunUndo(connection, read, runJournal, journal, SystemClock().Now(),
@@ -328,22 +335,45 @@ std::string SqliteConnectionString(const std::filesystem::path& file) {
     return "Driver=SQLite3;Database=" + file.string() + ";";
 }
 
-// Peak resident memory (KiB) of a fresh process that only runs the correction on the database.
+// The peak resident memory (KiB) of this process's program image (VmHWM). A parent's rusage of
+// its child counts the pages the child shared with it before its exec as well.
+long PeakRssKib() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+    }
+    return -1;
+}
+
+// Peak resident memory (KiB) of a fresh process that only runs the correction on the database, as
+// that process reports it on its standard output.
 long MeasureRunMemory(const std::string& connectionString) {
+    int out[2];
+    if (pipe(out) != 0) throw std::runtime_error("pipe failed");
     const pid_t child = fork();
     if (child < 0) throw std::runtime_error("fork failed");
     if (child == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        close(out[1]);
         execl("/proc/self/exe", "tovrik-bench", "--child-run", connectionString.c_str(),
               static_cast<char*>(nullptr));
         _exit(127);
     }
+    close(out[1]);
+    std::string text;
+    char buffer[256];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) != 0;) {
+        if (n > 0) text.append(buffer, static_cast<std::size_t>(n));
+        if (n < 0 && errno != EINTR) break;
+    }
+    close(out[0]);
     int status = 0;
-    rusage usage{};
-    if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
-        WEXITSTATUS(status) != 0) {
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
+        text.empty()) {
         throw std::runtime_error("the memory run failed");
     }
-    return usage.ru_maxrss;
+    return std::stol(text);
 }
 
 int ChildRun(const std::string& connectionString) {
@@ -352,6 +382,7 @@ int ChildRun(const std::string& connectionString) {
         connection.Open(connectionString);
         const JournalFolder journals;
         const Timing timing = RunTovrik(connection, RunPacing{}, journals.Setup());
+        std::printf("%ld\n", PeakRssKib());
         return timing.operations > 0 ? 0 : 1;
     } catch (const std::exception& error) {
         std::cerr << "tovrik-bench: " << error.what() << "\n";
@@ -579,6 +610,10 @@ int main(int argc, char** argv) {
             options.rttMs = ParseNumbers(value());
         } else if (arg == "--chunk-target-ms") {
             options.pacing.ChunkTarget = std::chrono::milliseconds(std::stoi(value()));
+        } else if (arg == "--first-chunk") {
+            options.pacing.FirstChunk = static_cast<std::size_t>(std::stoi(value()));
+        } else if (arg == "--max-chunk") {
+            options.pacing.MaxChunk = static_cast<std::size_t>(std::stoi(value()));
         } else if (arg == "--trace") {
             gTrace = true;
         } else if (arg == "--memory-sizes") {
@@ -586,7 +621,8 @@ int main(int argc, char** argv) {
         } else {
             std::cerr << "usage: tovrik-bench [--pg <connection string>] [--pg-only | "
                          "--sqlite-only] [--operations N] [--repeat R] [--memory-sizes N1,N2]\n"
-                         "                    [--chunk-target-ms M] [--trace]\n"
+                         "                    [--chunk-target-ms M] [--first-chunk N] [--max-chunk N]\n"
+                         "                    [--trace]\n"
                          "                    [--rtt-ms N1,N2,...]\n";
             return 2;
         }

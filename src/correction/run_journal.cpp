@@ -140,7 +140,8 @@ JournalWriter::JournalWriter(const JournalSetup& setup, JournalKind kind, const 
         for (const std::string& part : SplitFields(range)) rangeLine.push_back(JournalField(part));
         header.push_back(rangeLine);
         header.emplace_back(std::begin(kColumns), std::end(kColumns));
-        Write(header, true);
+        Write(header, false);
+        headerSync_ = std::async(std::launch::async, [file = file_.get()] { file->Sync(); });
     } catch (const JournalError&) {
         throw;
     } catch (const std::exception& error) {
@@ -157,15 +158,20 @@ void JournalWriter::Write(const std::vector<std::vector<std::string>>& lines, bo
     for (const auto& fields : lines) text += Line(fields);
     try {
         file_->Append(text);
-        if (sync) file_->Sync();
+        if (sync) SyncFile();
     } catch (const std::exception& error) {
         throw JournalError(std::string("作業記録を書けません: ") + error.what());
     }
 }
 
+void JournalWriter::SyncFile() {
+    if (headerSync_.valid()) headerSync_.get();  // throws what the header's sync threw
+    file_->Sync();
+}
+
 void JournalWriter::Sync() {
     try {
-        file_->Sync();
+        SyncFile();
     } catch (const std::exception& error) {
         throw JournalError(std::string("作業記録を書けません: ") + error.what());
     }

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -54,8 +55,9 @@ public:
 class JournalWriter {
 public:
     // Creates the folder when missing and a new file named after `start` ("20261207-091512.tsv",
-    // "-2" and so on when taken), and writes the header. `range` is the month range
-    // ("2019/04\t2019/06") of a correction, the journal undone of an undo.
+    // "-2" and so on when taken), and writes the header, which is on the disk when the first Sync
+    // returns. `range` is the month range ("2019/04\t2019/06") of a correction, the journal
+    // undone of an undo.
     JournalWriter(const JournalSetup& setup, JournalKind kind, const DateTime& start,
                   const std::string& range);
     ~JournalWriter();
@@ -78,8 +80,13 @@ public:
 
 private:
     void Write(const std::vector<std::vector<std::string>>& lines, bool sync);
+    void SyncFile();
     JournalKind kind_;
     std::unique_ptr<DurableFile> file_;
+    // The header's way to the disk (a new file's first sync waits longest), begun at the creation
+    // so that it overlaps the first chunk's statements; every sync waits for it first. After
+    // file_: it ends first.
+    std::future<void> headerSync_;
     int uncommitted_ = 0;
 };
 

@@ -15,7 +15,7 @@ using Duration = std::chrono::steady_clock::duration;
 
 // The defaults suit every front end.
 struct RunPacing {
-    std::chrono::milliseconds ChunkTarget{500};  // server work in one chunk
+    std::chrono::milliseconds ChunkTarget{1000};  // server work in one chunk
     std::size_t FirstChunk = 128;  // small, so that the bar moves early
     std::size_t MaxChunk = 2000;  // bounds the statement texts and what is held in memory
 };

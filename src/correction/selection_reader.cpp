@@ -1,6 +1,7 @@
 #include "correction/selection_reader.h"
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 #include <utility>
 
@@ -47,14 +48,21 @@ SelectionReader::SelectionReader(db::Connection& connection, std::string columns
       condition_(std::move(condition)),
       after_(size.FirstId - 1),
       lastId_(size.Count > 0 ? size.LastId : size.FirstId - 1),
+      idsPerRow_(size.Count > 0 ? std::max(1.0, static_cast<double>(size.LastId - size.FirstId + 1) /
+                                                     static_cast<double>(size.Count))
+                                : 1.0),
       span_(kFirstSpan) {}
 
 void SelectionReader::Read(std::size_t wanted, const std::function<void(db::Statement&)>& row) {
     std::size_t passed = 0;
     while (passed < wanted && !Done()) {
         const std::size_t needed = wanted - passed;
-        // At least as many IDs as rows are wanted: dense IDs then need one read.
-        span_ = std::clamp<std::int64_t>(static_cast<std::int64_t>(needed), span_, kMaxSpan);
+        // Half as many IDs again as hold the rows wanted at the selection's average density:
+        // evenly spread IDs then need one read, also where the window is thinner than the average.
+        const double ids = std::ceil(static_cast<double>(needed) * idsPerRow_ * 1.5);
+        span_ = std::clamp<std::int64_t>(
+            static_cast<std::int64_t>(std::min(ids, static_cast<double>(kMaxSpan))), span_,
+            kMaxSpan);
         const std::int64_t upTo = std::min(lastId_, after_ + span_);
         auto statement =
             connection_.Query(SelectionWindowQuery(columns_, condition_, after_, upTo));

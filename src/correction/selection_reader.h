@@ -38,8 +38,9 @@ public:
     bool Done() const { return after_ >= lastId_; }
 
     // Passes the rows of further windows to `row` until at least `wanted` rows were passed or
-    // the selection is exhausted. A window covers more IDs while reads come back short, so the
-    // number of statements stays small where IDs are sparse.
+    // the selection is exhausted. A window covers as many IDs as hold `wanted` rows at the
+    // selection's average density, and more while reads come back short, so the number of
+    // statements stays small where IDs are sparse.
     void Read(std::size_t wanted, const std::function<void(db::Statement&)>& row);
 
 private:
@@ -50,6 +51,7 @@ private:
     std::string condition_;
     std::int64_t after_;
     std::int64_t lastId_;
+    double idsPerRow_;  // IDs per selected operation over the whole selection
     std::int64_t span_;
 };
 

@@ -67,6 +67,12 @@ Dialect DialectOf(db::Connection& connection) {
     return Dialect::Other;
 }
 
+std::string SessionSettings(Dialect dialect) {
+    if (dialect != Dialect::PostgreSQL) return {};
+    return "SELECT set_config(name,CASE name WHEN 'jit' THEN 'off' ELSE '0' END,false) FROM "
+           "pg_settings WHERE name IN ('jit','max_parallel_workers_per_gather')";
+}
+
 std::string Ts(const DateTime& value) { return "{ts '" + FormatIso(value) + "'}"; }
 
 std::string Quoted(const std::string& text) {

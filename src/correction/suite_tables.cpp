@@ -53,8 +53,11 @@ void CheckSuiteTables(db::Connection& connection) {
     // One statement (one round trip) when everything is there; only a failure is looked into
     // table by table.
     std::optional<db::DbError> failure;
+    const std::string settings = SessionSettings(DialectOf(connection));
     try {
-        connection.Execute(SuiteTablesQuery());
+        // PostgreSQL runs the two in one transaction: the settings only when the check passes.
+        connection.Execute(settings.empty() ? SuiteTablesQuery()
+                                            : SuiteTablesQuery() + ";" + settings);
         return;
     } catch (const db::DbError& error) {
         failure = error;

@@ -8,7 +8,8 @@ namespace tovrik::correction {
 
 // Proves, before anything is read or moved, that General, DriversTime, EventLog and OpData exist
 // with every column a run or a dry run uses (one empty selection per table). Throws db::DbError
-// whose text names the table that cannot be read, or the table and its missing columns.
+// whose text names the table that cannot be read, or the table and its missing columns. In the
+// same round trip, sets the session up (SessionSettings, sql_dialect.h) once the tables are there.
 void CheckSuiteTables(db::Connection& connection);
 
 // The check's statements: one empty selection of every used column of every table; after it

@@ -325,25 +325,32 @@ void Statement::Impl::DescribeColumns() {
     columnIndex.clear();
     SQLSMALLINT count = 0;
     Check(SQLNumResultCols(stmt, &count), SQL_HANDLE_STMT, stmt, "SQLNumResultCols");
+    // Only the name, the (verbose) type and the scale of each column: for a plain selection from
+    // one table, psqlODBC answers SQLDescribeCol, the concise type or the type name by first
+    // asking the server's catalog about the table's columns, three more round trips.
     for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(std::max<SQLSMALLINT>(count, 0)); ++i) {
         std::vector<SQLWCHAR> name(256);
-        SQLSMALLINT nameLength = 0, sqlType = 0, decimals = 0, nullable = 0;
-        SQLULEN size = 0;
-        auto describe = [&] {
-            return SQLDescribeColW(stmt, i, name.data(), static_cast<SQLSMALLINT>(name.size()),
-                                   &nameLength, &sqlType, &size, &decimals, &nullable);
+        SQLSMALLINT nameBytes = 0;
+        auto readName = [&] {
+            return SQLColAttributeW(stmt, i, SQL_DESC_NAME, name.data(),
+                                    static_cast<SQLSMALLINT>(name.size() * sizeof(SQLWCHAR)),
+                                    &nameBytes, nullptr);
         };
-        SQLRETURN rc = describe();
-        if (SQL_SUCCEEDED(rc) && nameLength >= static_cast<SQLSMALLINT>(name.size())) {
-            name.resize(static_cast<std::size_t>(nameLength) + 1);
-            rc = describe();
+        SQLRETURN rc = readName();
+        const auto nameLength = static_cast<std::size_t>(std::max<int>(nameBytes, 0)) /
+                                sizeof(SQLWCHAR);
+        if (SQL_SUCCEEDED(rc) && nameLength >= name.size()) {
+            name.resize(nameLength + 1);
+            rc = readName();
         }
-        Check(rc, SQL_HANDLE_STMT, stmt, "SQLDescribeCol");
+        Check(rc, SQL_HANDLE_STMT, stmt, "SQLColAttribute");
+        SQLLEN sqlType = 0, decimals = 0;
+        Check(SQLColAttributeW(stmt, i, SQL_DESC_TYPE, nullptr, 0, nullptr, &sqlType),
+              SQL_HANDLE_STMT, stmt, "SQLColAttribute");
+        Check(SQLColAttributeW(stmt, i, SQL_DESC_SCALE, nullptr, 0, nullptr, &decimals),
+              SQL_HANDLE_STMT, stmt, "SQLColAttribute");
         Column column;
-        column.name =
-            FromWide(name.data(),
-                     std::min<std::size_t>(static_cast<std::size_t>(std::max<int>(nameLength, 0)),
-                                           name.size() - 1));
+        column.name = FromWide(name.data(), std::min(nameLength, name.size() - 1));
         switch (sqlType) {
             case SQL_BIT:
             case SQL_TINYINT:

@@ -7,7 +7,7 @@ namespace tovrik {
 
 // A new file that is only appended to. Appended text survives a crash of the program at once,
 // and a crash of the machine once Sync has returned (it is then on the disk, not only in the
-// system's cache).
+// system's cache); so does the file's name in its folder, which the first Sync puts on the disk.
 class DurableFile {
 public:
     // Creates `path`, which must not exist yet. Throws std::runtime_error naming the path and the

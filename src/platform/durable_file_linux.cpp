@@ -20,19 +20,12 @@ namespace {
 
 struct DurableFile::Handle {
     int Fd = -1;
+    bool NameSynced = false;
 };
 
 DurableFile::DurableFile(const std::string& path) : path_(path), handle_(new Handle) {
     handle_->Fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0644);
     if (handle_->Fd < 0) Fail("作成できません:", path, errno);
-    // The file's name in its folder must survive a crash too.
-    const auto slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd >= 0) {
-        ::fsync(folderFd);  // best effort: some file systems refuse fsync on folders
-        ::close(folderFd);
-    }
 }
 
 DurableFile::~DurableFile() {
@@ -53,6 +46,18 @@ void DurableFile::Sync() {
     while (::fsync(handle_->Fd) != 0) {
         if (errno != EINTR) Fail("ディスクに書き込めません:", path_, errno);
     }
+    if (handle_->NameSynced) return;
+    // The file's name in its folder must survive a crash too. (Done here rather than at the
+    // creation: a wait for the disk that can take a tenth of a second on a busy one, before the
+    // file holds anything worth keeping.)
+    const auto slash = path_.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path_.substr(0, slash + 1);
+    const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd >= 0) {
+        ::fsync(folderFd);  // best effort: some file systems refuse fsync on folders
+        ::close(folderFd);
+    }
+    handle_->NameSynced = true;
 }
 
 void CreateFolderIfMissing(const std::string& path) {

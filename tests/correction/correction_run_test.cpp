@@ -2,8 +2,11 @@
 
 #include <algorithm>
 
+#include "correction/chunk_mover.h"
 #include "correction/month_scan.h"
 #include "correction/run_fixture.h"
+#include "correction/selection_reader.h"
+#include "correction/sql_dialect.h"
 
 namespace tovrik::test {
 namespace {
@@ -159,6 +162,30 @@ TEST_P(CorrectionRun, FindsOperationsAcrossWideGapsBetweenIds) {
     RunApril(Conn(), run);
     ASSERT_EQ(run.Result.Outcome, RunOutcome::Corrected) << run.Result.Error.Text;
     EXPECT_EQ(run.Result.Operations, 5);
+}
+
+// Where the selected operations are spread evenly among others, every read gets the rows asked
+// for in one statement, so a run's reads ahead cost one round trip each.
+TEST_P(CorrectionRun, ReadsEvenlySpreadOperationsInOneStatementPerRead) {
+    SampleData data;
+    TOVRIK_ASSERT_DB(data = MakeSuite(Conn(), 1000, 1000, 0, 0, 0, 0));
+    const auto dialect = correction::DialectOf(Conn());
+    const std::string condition = correction::SelectionCondition(
+        dialect, {2019, 4, 1, 0, 0, 0, 0}, {2019, 5, 1, 0, 0, 0, 0});
+    correction::SelectionReader reader(Conn(), correction::SelectedColumns(dialect), condition,
+                                       correction::MeasureSelection(Conn(), condition));
+    std::vector<std::int64_t> read;
+    while (!reader.Done()) {
+        const std::size_t before = read.size();
+        const std::uint64_t sent = Conn().StatementsSent();
+        reader.Read(300, [&](db::Statement& row) {
+            read.push_back(correction::SelectedFrom(dialect, row).Id);
+        });
+        EXPECT_EQ(Conn().StatementsSent() - sent, 1U) << "after " << before;
+        EXPECT_GE(read.size() - before, std::min<std::size_t>(300, 1000 - before));
+    }
+    EXPECT_TRUE(reader.Done());
+    EXPECT_EQ(read, data.AffectedIds);
 }
 
 TOVRIK_BACKEND_TEST_SUITE(CorrectionRun);

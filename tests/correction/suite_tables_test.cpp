@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "correction/run_fixture.h"
+#include "correction/suite_tables.h"
 
 namespace tovrik::test {
 namespace {
@@ -74,6 +75,27 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<std::tuple<Backend, MissingCase>>& row) {
         return BackendName(std::get<0>(row.param)) + "_" + std::get<1>(row.param).Name;
     });
+
+// On PostgreSQL the check also sets the session up, in its one round trip: no JIT compilation
+// and no parallel workers for the reads that follow.
+TEST(SessionSettings, ThePostgreSqlTableCheckTurnsOffJitAndParallelWorkersInItsRoundTrip) {
+    PgSuiteDb db;
+    auto connection = db.Connect();
+    auto setting = [&](const char* name) {
+        auto statement =
+            connection->Query(std::string("SELECT current_setting('") + name + "') AS V");
+        statement.Execute();
+        return statement.Fetch() ? statement.GetText("V").value_or("") : std::string();
+    };
+    TOVRIK_ASSERT_DB(MakeSuite(*connection, 1, 0, 0));
+    ASSERT_NE(setting("max_parallel_workers_per_gather"), "0");
+
+    const std::uint64_t sent = connection->StatementsSent();
+    TOVRIK_ASSERT_DB(correction::CheckSuiteTables(*connection));
+    EXPECT_EQ(connection->StatementsSent() - sent, 1U);
+    EXPECT_EQ(setting("jit"), "off");
+    EXPECT_EQ(setting("max_parallel_workers_per_gather"), "0");
+}
 
 }  // namespace
 }  // namespace tovrik::test
