@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <latch>
+#include <condition_variable>
 #include <map>
+#include <mutex>
 #include <thread>
 
 #include "correction/run_fixture.h"
@@ -322,9 +323,18 @@ TEST(ConcurrentRuns, TwoRunsTogetherMoveEveryRowExactlyOnce) {
     const Snapshot before = TakeSnapshot(*first);
 
     RunRecord runs[2];
-    std::latch start(2);
+    // Both start together. (Not std::latch: MinGW's libstdc++ 12 can lose its wake-up, and the
+    // test then hangs under Wine.)
+    std::mutex mutex;
+    std::condition_variable ready;
+    int arrived = 0;
     auto runOn = [&](db::Connection& connection, RunRecord& record) {
-        start.arrive_and_wait();
+        {
+            std::unique_lock lock(mutex);
+            ++arrived;
+            ready.notify_all();
+            ready.wait(lock, [&] { return arrived == 2; });
+        }
         RunApril(connection, record);
     };
     std::thread a(runOn, std::ref(*first), std::ref(runs[0]));
