@@ -40,14 +40,7 @@ public:
     std::int64_t Execute(const DateTime& inputDate, const DateTime& inputEnd) {
         DateTime rangeEnd, rangeStart;
         GetInputMonthRange(inputDate, inputEnd, rangeEnd, rangeStart);
-        // The table check reads no rows: its time tells how far away the server is. (The
-        // selection's count is no measure of that: on a large table it is real work, and taking
-        // it for waiting made every chunk look free.)
-        const auto checking = SteadyClock::now();
-        const std::uint64_t sentBeforeCheck = connection_.StatementsSent();
-        CheckSuiteTables(connection_);
-        sizer_.ObserveRoundTrip(SteadyClock::now() - checking,
-                                connection_.StatementsSent() - sentBeforeCheck);
+        CheckSuiteTables(connection_, sizer_);
         const Dialect dialect = DialectOf(connection_);
         const std::string condition = SelectionCondition(dialect, rangeStart, rangeEnd);
         const SelectionSize size = MeasureSelection(connection_, condition);

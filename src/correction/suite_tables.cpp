@@ -1,5 +1,6 @@
 #include "correction/suite_tables.h"
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -90,6 +91,14 @@ void CheckSuiteTables(db::Connection& connection) {
     }
     // Every table and column is there: the joint statement failed for a reason of its own.
     throw *failure;
+}
+
+void CheckSuiteTables(db::Connection& connection, ChunkSizer& sizer) {
+    const auto checking = std::chrono::steady_clock::now();
+    const std::uint64_t sentBefore = connection.StatementsSent();
+    CheckSuiteTables(connection);
+    sizer.ObserveRoundTrip(std::chrono::steady_clock::now() - checking,
+                           connection.StatementsSent() - sentBefore);
 }
 
 }  // namespace tovrik::correction

@@ -1,9 +1,10 @@
 #include "correction/undo_run.h"
 
 #include <algorithm>
+#include <chrono>
 #include <map>
-#include <set>
 #include <memory>
+#include <set>
 
 #include "correction/chunk_committer.h"
 #include "correction/sql_dialect.h"
@@ -87,15 +88,13 @@ std::vector<UndoItem> Counted(const Journal& journal, std::vector<UndoItem> item
     return items;
 }
 
+// The lines in chunks of kUndoChunk, for the check that changes nothing.
 template <typename Chunk>
 void ForEachChunk(const std::vector<JournalEntry>& entries, Chunk chunk) {
     for (std::size_t at = 0; at < entries.size(); at += kUndoChunk) {
         const auto end = entries.begin() + static_cast<std::ptrdiff_t>(
                                                std::min(entries.size(), at + kUndoChunk));
-        if (!chunk(std::vector<JournalEntry>(entries.begin() + static_cast<std::ptrdiff_t>(at),
-                                             end))) {
-            return;
-        }
+        chunk(std::vector<JournalEntry>(entries.begin() + static_cast<std::ptrdiff_t>(at), end));
     }
 }
 
@@ -135,7 +134,6 @@ UndoReport PlanUndo(db::Connection& connection, const Journal& journal,
             report.Count(item.Check);
             each(item);
         }
-        return true;
     });
     return report;
 }
@@ -153,7 +151,10 @@ UndoRefusal CheckUndoJournal(const Journal& journal, const JournalSetup& setup,
 UndoReport RunUndo(db::Connection& connection, const Journal& journal,
                    const std::string& journalPath, const JournalSetup& setup, const DateTime& start,
                    RunEvents& events, const std::function<void(const UndoItem&)>& each) {
-    CheckSuiteTables(connection);
+    // Chunks sized as a run's are, from the server's work: a distant server gets no more round
+    // trips than a near one.
+    ChunkSizer sizer{RunPacing{}};
+    CheckSuiteTables(connection, sizer);
     const Dialect dialect = DialectOf(connection);
     ChunkCommitter committer(connection, dialect, -kRolloverDays);
     UndoReport report;
@@ -163,11 +164,17 @@ UndoReport RunUndo(db::Connection& connection, const Journal& journal,
     int done = 0;
     events.Selected(total);
     try {
-        ForEachChunk(lines, [&](const std::vector<JournalEntry>& entries) {
+        for (std::size_t at = 0; at < lines.size();) {
             if (!events.GoOn()) {
                 report.Interrupted = true;
-                return false;
+                break;
             }
+            const auto started = std::chrono::steady_clock::now();
+            const std::uint64_t sentBefore = connection.StatementsSent();
+            const std::size_t size = std::min(sizer.Next(), lines.size() - at);
+            const auto first = lines.begin() + static_cast<std::ptrdiff_t>(at);
+            const std::vector<JournalEntry> entries(first,
+                                                    first + static_cast<std::ptrdiff_t>(size));
             const std::vector<UndoItem> items =
                 Counted(journal, Inspect(connection, dialect, entries));
             std::vector<SelectedOperation> chunk;
@@ -194,10 +201,12 @@ UndoReport RunUndo(db::Connection& connection, const Journal& journal,
                 report.Count(item.Check);
                 each(item);
             }
-            done += static_cast<int>(entries.size());
+            sizer.ObserveChunk(size, std::chrono::steady_clock::now() - started,
+                               connection.StatementsSent() - sentBefore);
+            at += size;
+            done += static_cast<int>(size);
             events.Committed(done, total);
-            return true;
-        });
+        }
     } catch (const std::exception&) {
         if (writer) {
             try {

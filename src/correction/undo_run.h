@@ -39,7 +39,7 @@ struct UndoReport {
     void Count(UndoCheck check);
 };
 
-// Operations per chunk: one transaction, a few statements.
+// Journal lines per statement of PlanUndo's check. (RunUndo sizes its chunks as a run does.)
 inline constexpr std::size_t kUndoChunk = 500;
 
 // What the database holds for the operations `ids`: their General rows' Date as stored, and

@@ -39,10 +39,10 @@ protected:
         return record.Result;
     }
 
-    UndoReport Undo(const std::string& path) {
-        RunEvents events;
-        return RunUndo(Conn(), ReadJournal(path), path, setup_, {2019, 4, 11, 8, 0, 0, 0}, events,
-                       [](const UndoItem&) {});
+    UndoReport Undo(const std::string& path, RunEvents* events = nullptr) {
+        RunEvents quiet;
+        return RunUndo(Conn(), ReadJournal(path), path, setup_, {2019, 4, 11, 8, 0, 0, 0},
+                       events != nullptr ? *events : quiet, [](const UndoItem&) {});
     }
 
     // Another copy changes an operation: its Date, or one more EventLog row.
@@ -149,6 +149,24 @@ TEST_P(Journals, AFullRunListsEveryOperationItMovedAndUndoRestoresEveryRowExactl
     EXPECT_EQ(undone.Kind, JournalKind::Undo);
     ASSERT_EQ(undone.Committed.size(), journal.Committed.size());
     EXPECT_EQ(undone.Committed.front().DateAfter, journal.Committed.front().DateBefore);
+}
+
+// An undo paces its chunks as a run does: the first 128 operations commit at once (the bar
+// moves), the rest follow in larger chunks, and every row of every chunk comes back.
+TEST_P(Journals, AnUndoCommitsItsFirstChunkEarlyAndRestoresEveryChunkAfterIt) {
+    TOVRIK_ASSERT_DB(MakeData(300));  // and one more
+    const Snapshot original = TakeSnapshot(Conn());
+    const RunResult result = Run(RunPacing{});
+    ASSERT_EQ(result.Outcome, RunOutcome::Corrected) << result.Error.Text;
+
+    RecordingEvents events;
+    EXPECT_EQ(Undo(result.JournalPath, &events).Undone, 301);
+    const std::vector<std::string> changes = events.Changes();
+    ASSERT_GE(changes.size(), 3U);
+    EXPECT_EQ(changes[0], "selected:301");
+    EXPECT_EQ(changes[1], "committed:128/301");
+    EXPECT_EQ(changes.back(), "committed:301/301");
+    EXPECT_EQ(TakeSnapshot(Conn()), original);
 }
 
 TEST_P(Journals, UndoSkipsChangedOperationsWholeAndASecondUndoChangesNothing) {
